@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Cheap static checks of project code: formatting and cppcheck.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+mapfile -t files < <(git ls-files -- '*.cpp' '*.h' '*.c' | grep -v '^build/')
+[ ${#files[@]} -eq 0 ] && exit 0
+clang-format --dry-run --Werror "${files[@]}"
+mapfile -t sources < <(printf '%s\n' "${files[@]}" | grep -E '\.(cpp|c)$' | grep -v '^tests/')
+cppcheck --quiet --error-exitcode=1 --enable=warning,portability --inline-suppr \
+    --std=c++20 --platform=win32W -D_WIN32 -DUNICODE -D_UNICODE -I . \
+    --suppress=missingIncludeSystem "${sources[@]}"

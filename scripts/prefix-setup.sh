@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Prepares the project's private Wine prefix (never ~/.wine):
+#  - a 32-bit prefix with the crash debugger disabled, so a crash ends the
+#    program at once instead of hanging a test;
+#  - the font replacement that maps the family "微软雅黑" to the CJK font
+#    from Debian's fonts-wqy-microhei;
+#  - the vendor stand-ins from build/bin, copied to where the vendor's
+#    installation puts them (Common Files\Apple\...), when they are built;
+#  - the registry entry of the vendor's device service.
+# Safe to run again: it refreshes the stand-ins and settings.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/wine-env.sh"
+
+lock="$ORVEX_BUILD/.wineprefix.lock"
+mkdir -p "$ORVEX_BUILD"
+exec 9>"$lock"
+flock 9
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+
+fi
+
+regfile=$(mktemp --suffix=.reg)
+trap 'rm -f "$regfile"' EXIT
+cat > "$regfile" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"="-"
+"Auto"="1"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"微软雅黑"="WenQuanYi Micro Hei"
+"Microsoft YaHei"="WenQuanYi Micro Hei"
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Apple Mobile Device]
+"ImagePath"="\"C:\\Program Files\\Common Files\\Apple\\Mobile Device Support\\AppleMobileDeviceService.exe\""
+REG
+# regedit reads the file in the ANSI code page unless it is UTF-16.
+iconv -f UTF-8 -t UTF-16 "$regfile" > "$regfile.u16"
+wine regedit /S "$(winepath -w "$regfile.u16")" >/dev/null 2>&1
+rm -f "$regfile.u16"
+
+common="$WINEPREFIX/drive_c/Program Files/Common Files/Apple"
+mkdir -p "$common/Apple Application Support" "$common/Mobile Device Support" "$common/CoreFP"
+[ -f "$ORVEX_BUILD/bin/CoreFoundation.dll" ] &&
+    cp -f "$ORVEX_BUILD/bin/CoreFoundation.dll" "$common/Apple Application Support/"
+[ -f "$ORVEX_BUILD/bin/iTunesMobileDevice.dll" ] &&
+    cp -f "$ORVEX_BUILD/bin/iTunesMobileDevice.dll" "$common/Mobile Device Support/"
+
+
+touch "$WINEPREFIX/.orvex-ready"

@@ -1,0 +1,66 @@
+#include "tests/support/test_util.h"
+
+#include "platform/file.h"
+
+#include <atomic>
+
+namespace testutil {
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, n);
+    return full.substr(0, full.find_last_of(L'\\'));
+}
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    for (;;) {
+        m_path = std::wstring(temp) + L"orvex-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                 std::to_wstring(counter++);
+        if (::CreateDirectoryW(m_path.c_str(), nullptr))
+            break;
+    }
+}
+
+TempDir::~TempDir() { RemoveLocalTree(m_path); }
+
+bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+        bytes->append(buffer, got);
+    return true;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
+        return false;
+    DWORD written = 0;
+    return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& path) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &entry));
+    if (!find)
+        return names;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (::FindNextFileW(find.get(), &entry));
+    return names;
+}
+
+} // namespace testutil
