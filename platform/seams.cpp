@@ -39,7 +39,15 @@ std::wstring RealTempFolder() {
     return std::wstring(path, n);
 }
 
-constexpr Hooks kProduction = {RealMessageBox, RealShellOpen, RealNow, RealDocumentsFolder, RealTempFolder};
+std::wstring RealShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return std::wstring();
+    return path;
+}
+
+constexpr Hooks kProduction = {RealMessageBox,      RealShellOpen,  RealNow,
+                               RealDocumentsFolder, RealTempFolder, RealShellFolder};
 Hooks g_hooks = kProduction;
 
 } // namespace
@@ -54,5 +62,6 @@ void ShellOpen(const wchar_t* target) { g_hooks.shellOpen(target); }
 int64_t Now() { return g_hooks.now(); }
 std::wstring DocumentsFolder() { return g_hooks.documentsFolder(); }
 std::wstring TempFolder() { return g_hooks.tempFolder(); }
+std::wstring ShellFolder(int csidl) { return g_hooks.shellFolder(csidl); }
 
 } // namespace seams

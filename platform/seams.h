@@ -20,6 +20,8 @@ using ShellOpenHook = void (*)(const wchar_t* target);
 using NowHook = int64_t (*)();
 // A folder path without a trailing "\"; empty when unavailable.
 using FolderHook = std::wstring (*)();
+// The path of a shell special folder (CSIDL number); empty when unavailable.
+using ShellFolderHook = std::wstring (*)(int csidl);
 
 struct Hooks {
     MessageBoxHook messageBox;
@@ -27,6 +29,7 @@ struct Hooks {
     NowHook now;
     FolderHook documentsFolder;
     FolderHook tempFolder;
+    ShellFolderHook shellFolder;
 };
 
 // The hooks in force. Replace fields to redirect; Reset() restores the
@@ -41,5 +44,8 @@ int64_t Now();
 std::wstring DocumentsFolder();
 // The system temporary folder, with a trailing "\" as GetTempPath gives it.
 std::wstring TempFolder();
+// A shell special folder by CSIDL number (SHGetFolderPath), empty when the
+// system has none.
+std::wstring ShellFolder(int csidl);
 
 } // namespace seams
