@@ -1,0 +1,362 @@
+#!/usr/bin/python3
+"""Test data of the archive reader, and the independent check of its PNG output.
+
+  ipa_fixtures.py generate OUTDIR        archives, icons and property lists
+  ipa_fixtures.py check OUTDIR RESULTDIR decode what the PNG tests wrote
+
+Archives are written with zipfile, property lists with plistlib, PNG files
+chunk by chunk with zlib and struct; the check decodes PNG files with zlib
+and struct alone (no image library), so it is independent of GDI+.
+"""
+import io
+import json
+import os
+import plistlib
+import shutil
+import subprocess
+import struct
+import sys
+import warnings
+import zipfile
+import zlib
+
+PNG_SIG = b"\x89PNG\r\n\x1a\n"
+VARIANT_SIG = b"\x89PNG\n\n\x1a\n"
+CGBI_DATA = b"\x50\x00\x20\x06"
+STAMP = (2012, 6, 25, 10, 20, 30)
+
+# ---- PNG writing -----------------------------------------------------------
+
+
+def chunk(ctype, data, crc=None):
+    if crc is None:
+        crc = zlib.crc32(ctype + data) & 0xFFFFFFFF
+    return struct.pack(">I", len(data)) + ctype + data + struct.pack(">I", crc)
+
+
+def ihdr(width, height, colour_type=6, depth=8):
+    return chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0))
+
+
+def filtered_rows(pixels, width, height, bgra, filters=(0,)):
+    """Scanlines of 8-bit RGBA (or BGRA) pixels, each with its filter byte."""
+    out = bytearray()
+    prev = bytes(width * 4)
+    for y in range(height):
+        row = bytearray()
+        for x in range(width):
+            r, g, b, a = pixels[y * width + x]
+            row += bytes((b, g, r, a) if bgra else (r, g, b, a))
+        ftype = filters[y % len(filters)]
+        if ftype == 0:
+            enc = bytes(row)
+        elif ftype == 1:
+            enc = bytes((row[i] - (row[i - 4] if i >= 4 else 0)) & 255 for i in range(len(row)))
+        elif ftype == 2:
+            enc = bytes((row[i] - prev[i]) & 255 for i in range(len(row)))
+        else:
+            raise ValueError(ftype)
+        out.append(ftype)
+        out += enc
+        prev = bytes(row)
+    return bytes(out)
+
+
+def raw_deflate(data):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+
+
+def cgbi_png(pixels, width, height, extra_before=(), extra_after=(), idat_parts=1, streams=1,
+             zlib_header=False, signature=PNG_SIG, filters=(0, 1, 2)):
+    """A device-optimised PNG: CgBI chunk, BGRA pixels, raw deflate data."""
+    raw = filtered_rows(pixels, width, height, True, filters)
+    if streams == 1:
+        data = zlib.compress(raw, 9) if zlib_header else raw_deflate(raw)
+        parts = split(data, idat_parts)
+    else:
+        # One stream per band of rows, each in its own IDAT (as the device
+        # tools write them, with an iDOT chunk naming the bands).
+        stride = 1 + 4 * width
+        rows_per = (height + streams - 1) // streams
+        parts = [raw_deflate(raw[i * rows_per * stride:(i + 1) * rows_per * stride]) for i in range(streams)]
+    out = signature + chunk(b"CgBI", CGBI_DATA) + ihdr(width, height)
+    for c in extra_before:
+        out += c
+    for p in parts:
+        out += chunk(b"IDAT", p)
+    for c in extra_after:
+        out += c
+    return out + chunk(b"IEND", b"")
+
+
+def split(data, n):
+    size = (len(data) + n - 1) // n
+    return [data[i * size:(i + 1) * size] for i in range(n)]
+
+
+def plain_png(pixels, width, height):
+    raw = filtered_rows(pixels, width, height, False)
+    return PNG_SIG + ihdr(width, height) + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
+
+
+# Pixels of the small icons, as true RGBA. The alpha-0 pixel carries colour
+# that must not survive; the half-transparent one may move by rounding.
+SMALL_W, SMALL_H = 4, 3
+SMALL = [
+    (255, 0, 0, 255), (0, 255, 0, 255), (0, 0, 255, 255), (10, 20, 30, 255),
+    (200, 100, 50, 0), (250, 240, 230, 255), (1, 2, 3, 255), (128, 64, 32, 128),
+    (0, 0, 0, 255), (255, 255, 255, 255), (90, 180, 45, 255), (33, 66, 99, 255),
+]
+
+
+def pattern(width, height):
+    return [((x * 7) & 255, (y * 3) & 255, (x + y) & 255, 255) for y in range(height) for x in range(width)]
+
+
+def cgbi_expected(pixels):
+    """What the normaliser makes of CgBI pixels: colours as stored, alpha 0 cleared."""
+    return [(0, 0, 0, 0) if a == 0 else (r, g, b, a) for r, g, b, a in pixels]
+
+
+# ---- PNG reading (the independent check) -----------------------------------
+
+
+def read_chunks(data):
+    if data[:8] != PNG_SIG:
+        raise AssertionError("no standard PNG signature")
+    pos, chunks = 8, []
+    while pos < len(data):
+        length, ctype = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
+        chunks.append((ctype, body, crc))
+        pos += 12 + length
+        if ctype == b"IEND":
+            break
+    if pos != len(data):
+        raise AssertionError("bytes after IEND or no IEND")
+    return chunks
+
+
+def paeth(a, b, c):
+    p = a + b - c
+    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+    return a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+
+
+def decode(data):
+    """8-bit RGB or RGBA, not interlaced: returns width, height, RGBA pixels."""
+    chunks = read_chunks(data)
+    for ctype, body, crc in chunks:
+        if zlib.crc32(ctype + body) & 0xFFFFFFFF != crc:
+            raise AssertionError("bad CRC on %r" % ctype)
+    width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", chunks[0][1])
+    if chunks[0][0] != b"IHDR" or depth != 8 or colour not in (2, 6) or interlace:
+        raise AssertionError("unexpected header %r" % (chunks[0],))
+    bpp = 4 if colour == 6 else 3
+    raw = zlib.decompress(b"".join(b for t, b, _ in chunks if t == b"IDAT"))
+    stride = width * bpp
+    prev = bytearray(stride)
+    pixels = []
+    for y in range(height):
+        ftype = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b = prev[i]
+            c = prev[i - bpp] if i >= bpp else 0
+            pred = [0, a, b, (a + b) // 2, paeth(a, b, c)][ftype]
+            line[i] = (line[i] + pred) & 255
+        for x in range(width):
+            px = tuple(line[x * bpp:(x + 1) * bpp])
+            pixels.append(px if bpp == 4 else px + (255,))
+        prev = line
+    return width, height, pixels
+
+
+# ---- the fixtures ------------------------------------------------------------
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_zip(path, entries, method=zipfile.ZIP_DEFLATED):
+    """entries: (name, bytes) in order; names are stored exactly as given."""
+    buf = io.BytesIO()
+    warnings.filterwarnings("ignore", "Duplicate name")
+    with zipfile.ZipFile(buf, "w", method) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, STAMP)
+            info.compress_type = method
+            info.flag_bits |= 0x800  # names are UTF-8
+            z.writestr(info, data)
+    write(path, buf.getvalue())
+    return buf.getvalue()
+
+
+TRAVERSAL_NAMES = [
+    "../Info.plist", "..\\Info.plist", "a/../../Info.plist", "a\\..\\..\\Info.plist", "a/..\\../Info.plist",
+    "/Info.plist", "\\Info.plist", "C:Info.plist", "C:\\Info.plist", "C:/Info.plist",
+    "\\\\server\\share\\Info.plist", "//server/share/Info.plist", "\\\\?\\C:\\Info.plist", "//?/C:/Info.plist",
+    "a:stream/Info.plist", "CON/Info.plist", "nul.txt/Info.plist", "lpt1 /Info.plist", "a./Info.plist",
+    ".../Info.plist", "./Info.plist",
+]
+
+
+def zip_fixtures(out):
+    make_zip(os.path.join(out, "nomatch.zip"), [("a.txt", b"a"), ("dir/b.txt", b"b"), ("dir/", b"")])
+    make_zip(os.path.join(out, "twice.zip"),
+             [("x/Info.plist", b"first"), ("y.txt", b"y"), ("x/Info.plist", b"second"),
+              ("x/Info.plist", b"third")])
+    make_zip(os.path.join(out, "empty_entry.zip"), [("Payload/A.app/Info.plist", b"")], zipfile.ZIP_STORED)
+    make_zip(os.path.join(out, "nested.zip"),
+             [("Payload/A.app/sub/deeper/Info.plist", b"deep"), ("Payload/A.app/Info.plist", b"top")])
+    make_zip(os.path.join(out, "case.zip"),
+             [("a/Icon.PNG", b"1"), ("b/ICON.png", b"2"), ("c/icon.png.bak", b"3"), ("icon.pn", b"4")])
+    make_zip(os.path.join(out, "folders.zip"), [("Payload/", b""), ("Payload/A.app/", b""), ("f.txt", b"f")])
+    make_zip(os.path.join(out, "traversal.zip"),
+             [(n, b"evil") for n in TRAVERSAL_NAMES] + [("safe/Info.plist", b"good")])
+    big = make_zip(os.path.join(out, "big.zip"),
+                   [("big/Info.plist", bytes(64 * 1024 * 1024 + 1)), ("small/Info.plist", b"ok")])
+    assert len(big) < 1024 * 1024
+    good = make_zip(os.path.join(out, "good.zip"), [("Payload/A.app/Info.plist", b"x" * 5000)])
+    write(os.path.join(out, "truncated.zip"), good[:len(good) // 2])
+    bad_header = bytearray(good)
+    bad_header[0:4] = b"\0\0\0\0"
+    write(os.path.join(out, "bad_local_header.zip"), bytes(bad_header))
+    bad_data = bytearray(good)
+    start = 30 + len("Payload/A.app/Info.plist")
+    bad_data[start:start + 8] = b"\xff" * 8
+    write(os.path.join(out, "bad_data.zip"), bytes(bad_data))
+
+
+def png_fixtures(out):
+    d = os.path.join(out, "png")
+    small = lambda **kw: cgbi_png(SMALL, SMALL_W, SMALL_H, **kw)
+    private = chunk(b"prVt", b"private data \x00\x01\x02")
+    bad_crc = chunk(b"tEXt", b"Comment\x00wrong crc", crc=0x12345678)
+    write(os.path.join(d, "cgbi_one.png"), small(extra_before=(private, bad_crc)))
+    write(os.path.join(d, "cgbi_variant.png"), small(signature=VARIANT_SIG))
+    write(os.path.join(d, "cgbi_zlib.png"), small(zlib_header=True))
+    write(os.path.join(d, "cgbi_split.png"), small(extra_before=(chunk(b"iDOT", bytes(28)),), idat_parts=3))
+    write(os.path.join(d, "cgbi_streams.png"), small(extra_before=(chunk(b"iDOT", bytes(28)),), streams=2))
+    texts = tuple(chunk(b"tEXt", b"k%d\x00v" % i) for i in range(30))
+    write(os.path.join(d, "cgbi_many.png"), small(extra_before=texts[:25], extra_after=texts[25:]))
+    write(os.path.join(d, "cgbi_1024.png"), cgbi_png(pattern(1024, 1024), 1024, 1024))
+    one = small()
+    iend = chunk(b"IEND", b"")
+    write(os.path.join(d, "truncated.png"), one[:len(one) - len(iend) - 20])
+    write(os.path.join(d, "no_iend.png"), one[:len(one) - len(iend)])
+    corrupt = PNG_SIG + chunk(b"CgBI", CGBI_DATA) + ihdr(SMALL_W, SMALL_H) + chunk(b"IDAT", b"\xff" * 40) + iend
+    write(os.path.join(d, "cgbi_corrupt.png"), corrupt)
+    huge = raw_deflate(bytes(64 * 1024 * 1024 + 4096))
+    write(os.path.join(d, "cgbi_huge.png"),
+          PNG_SIG + chunk(b"CgBI", CGBI_DATA) + ihdr(4096, 4097) + chunk(b"IDAT", huge) + iend)
+    write(os.path.join(d, "plain.png"), plain_png(SMALL_OPAQUE, SMALL_W, SMALL_H))
+    try:
+        from PIL import Image
+        img = Image.new("RGB", (8, 8), (200, 30, 60))
+        buf = io.BytesIO()
+        img.save(buf, "JPEG", quality=95)
+        write(os.path.join(d, "photo.jpg"), buf.getvalue())
+    except ImportError:
+        pass
+
+
+SMALL_OPAQUE = [(r, g, b, 255 if a != 128 else 128) for r, g, b, a in SMALL]
+
+# What each converted file must decode to: (width, height, pixels, tolerance
+# for pixels that are not opaque, tolerance for opaque ones).
+EXPECTED = {
+    "cgbi_one.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_variant.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_zlib.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_split.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_streams.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_many.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
+    "cgbi_1024.png": (1024, 1024, lambda: pattern(1024, 1024), 0, 0),
+    "plain.png": (SMALL_W, SMALL_H, lambda: SMALL_OPAQUE, 2, 0),
+    "photo.png": (8, 8, lambda: [(200, 30, 60, 255)] * 64, 0, 8),
+}
+
+
+def generate(out):
+    zip_fixtures(out)
+    png_fixtures(out)
+    with open(os.path.join(out, ".stamp"), "w") as f:
+        f.write("ok\n")
+
+
+# ---- the check -------------------------------------------------------------
+
+
+def check_rebuilt(source, rebuilt, name):
+    """The rebuilt PNG: the input's chunks in order minus CgBI, one zlib IDAT
+    with a correct CRC where the input's IDATs were, other CRCs as they were."""
+    src = read_chunks(b"\x89PNG\r\n\x1a\n" + source[8:])
+    got = read_chunks(rebuilt)
+    want = []
+    for ctype, body, crc in src:
+        if ctype == b"CgBI" or (ctype == b"IDAT" and any(t == b"IDAT" for t, _, _ in want)):
+            continue
+        want.append((ctype, body, crc))
+    if [c[0] for c in got] != [c[0] for c in want]:
+        raise AssertionError("%s: chunk order %r, want %r" % (name, [c[0] for c in got], [c[0] for c in want]))
+    for (gtype, gbody, gcrc), (_, wbody, wcrc) in zip(got, want):
+        if gtype == b"IDAT":
+            zlib.decompress(gbody)  # a complete zlib stream
+            if zlib.crc32(gtype + gbody) & 0xFFFFFFFF != gcrc:
+                raise AssertionError("%s: IDAT CRC" % name)
+        elif (gbody, gcrc) != (wbody, wcrc):
+            raise AssertionError("%s: %r changed" % (name, gtype))
+
+
+def check(out, results):
+    failures, checked = [], 0
+    for name, (width, height, pixels, tol_alpha, tol_opaque) in sorted(EXPECTED.items()):
+        path = os.path.join(results, name)
+        if not os.path.exists(path):
+            failures.append("%s: not written" % name)
+            continue
+        try:
+            data = open(path, "rb").read()
+            w, h, got = decode(data)
+            if (w, h) != (width, height):
+                raise AssertionError("size %dx%d" % (w, h))
+            for i, (g, e) in enumerate(zip(got, pixels())):
+                tol = tol_opaque if e[3] == 255 else tol_alpha
+                if any(abs(a - b) > tol for a, b in zip(g, e)):
+                    raise AssertionError("pixel %d is %r, want %r" % (i, g, e))
+            if shutil.which("pngcheck"):
+                run = subprocess.run(["pngcheck", "-q", path], capture_output=True, text=True)
+                if run.returncode != 0:
+                    raise AssertionError("pngcheck: " + run.stdout.strip())
+            checked += 1
+        except Exception as e:  # report every file, not just the first
+            failures.append("%s: %s" % (name, e))
+    for name in sorted(os.listdir(results)):
+        if not name.endswith(".rebuilt"):
+            continue
+        source = open(os.path.join(out, "png", name[:-len(".rebuilt")]), "rb").read()
+        try:
+            check_rebuilt(source, open(os.path.join(results, name), "rb").read(), name)
+            checked += 1
+        except Exception as e:
+            failures.append("%s: %s" % (name, e))
+    for f in failures:
+        print("FAIL", f)
+    print("%d passed, %d failed" % (checked, len(failures)))
+    return 1 if failures or checked == 0 else 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "generate":
+        generate(sys.argv[2])
+    elif len(sys.argv) == 4 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3]))
+    else:
+        sys.exit(__doc__)
