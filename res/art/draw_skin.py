@@ -42,8 +42,8 @@ PANEL = (6, 4, 384, 212)
 PANEL_RADIUS = 12
 
 # The handset: left, top and right edges of its body, and its top button.
-PHONE_LEFT, PHONE_TOP, PHONE_RIGHT = 166, 58, 284
-PHONE_BUTTON = (256, 55, 278, 60)
+PHONE_LEFT, PHONE_TOP, PHONE_RIGHT = 124, 58, 284
+PHONE_BUTTON = (258, 54, 276, 60)
 
 # Palette.
 INK = (38, 48, 60)
@@ -187,6 +187,16 @@ def text_mask(size, xy, text, px, anchor="ls"):
     return m
 
 
+def heavy_text_mask(size, xy, text, px):
+    """Text a little heavier than the font's regular weight: drawn four times
+    as large with a thin stroke, then reduced."""
+    w, h = size
+    big = Image.new("L", (w * 4, h * 4), 0)
+    ImageDraw.Draw(big).text((xy[0] * 4, xy[1] * 4), text, font=font(px * 4), fill=255, anchor="ls", stroke_width=2,
+                             stroke_fill=255)
+    return big.resize(size, Image.BOX)
+
+
 def fade_rows(m, start, end):
     """Mask `m` faded to nothing from row `start` to row `end`."""
     w, h = m.size
@@ -233,42 +243,51 @@ def handset(size):
     """The upper part of a handset, fading out towards the bottom."""
     img = Image.new("RGBA", size, (0, 0, 0, 0))
     left, top, right = PHONE_LEFT, PHONE_TOP, PHONE_RIGHT
-    bottom = top + 260
+    width = right - left
+    cx = (left + right) / 2
+    bottom = top + 2 * width
+    corner = width * 0.15
     # Top button and ringer switch, under the body's edge.
-    steel = [(0.0, (214, 219, 226)), (1.0, (140, 148, 158))]
+    steel = [(0.0, (196, 202, 210)), (1.0, (112, 120, 132))]
     paint(img, mask(size, rrect(*PHONE_BUTTON, 2)), vgradient(size, steel, PHONE_BUTTON[1], PHONE_BUTTON[3]))
-    paint(img, mask(size, rrect(left - 3, 78, left + 2, 88, 1.5)), (150, 158, 168))
+    paint(img, mask(size, rrect(left - 3, top + 24, left + 2, top + 35, 1.5)),
+          vgradient(size, steel, top + 24, top + 35))
     # Steel rim around a black glass front.
-    body = mask(size, rrect(left, top, right, bottom, 19))
-    rim_steps = [(0.0, (226, 230, 236)), (0.5, (168, 176, 186)), (1.0, (204, 210, 218))]
+    body = mask(size, rrect(left, top, right, bottom, corner))
+    rim_steps = [(0.0, (228, 232, 238)), (0.5, (166, 174, 184)), (1.0, (204, 210, 218))]
     paint(img, body, vgradient(size, rim_steps, top, top + 110))
-    front = mask(size, rrect(left + 2.2, top + 2.2, right - 2.2, bottom - 2.2, 17))
-    paint(img, front, vgradient(size, [(0.0, (52, 58, 68)), (1.0, (16, 18, 22))], top, top + 120))
+    front = mask(size, rrect(left + 2.4, top + 2.4, right - 2.4, bottom - 2.4, corner - 2.4))
+    paint(img, front, vgradient(size, [(0.0, (56, 62, 72)), (1.0, (14, 16, 20))], top, top + 110))
     # Earpiece and front camera.
-    paint(img, mask(size, rrect(213, top + 19, 237, top + 23.5, 2.25)), (78, 86, 98))
-    paint(img, mask(size, rrect(214, top + 20, 236, top + 22.5, 1.25)), (24, 26, 30))
-    paint(img, mask(size, ellipse(203, top + 21.2, 2.6)), (70, 78, 92))
-    paint(img, mask(size, ellipse(203, top + 21.2, 1.3)), (22, 30, 52))
+    ear_y = top + width * 0.16
+    paint(img, mask(size, rrect(cx - 14, ear_y - 2.5, cx + 14, ear_y + 2.5, 2.5)), (82, 90, 102))
+    paint(img, mask(size, rrect(cx - 13, ear_y - 1.5, cx + 13, ear_y + 1.5, 1.5)), (22, 24, 28))
+    cam_x = cx - 27
+    paint(img, mask(size, ellipse(cam_x, ear_y, 3)), (74, 82, 96))
+    paint(img, mask(size, ellipse(cam_x, ear_y, 1.6)), (20, 28, 52))
+    paint(img, mask(size, ellipse(cam_x - 0.6, ear_y - 0.6, 0.6)), (120, 140, 190))
     # The screen: a blue wallpaper with a row of application tiles.
-    sx0, sy0, sx1 = left + 8, top + 40, right - 8
-    screen = mask(size, rrect(sx0, sy0, sx1, bottom, 1.5))
-    wall = [(0.0, (34, 84, 164)), (0.55, (28, 118, 170)), (1.0, (24, 150, 150))]
-    paint(img, screen, vgradient(size, wall, sy0, sy0 + 100))
+    inset = width * 0.075
+    sx0, sy0, sx1 = left + inset, top + width * 0.3, right - inset
+    screen = mask(size, rrect(sx0, sy0, sx1, bottom, 1))
+    wall = [(0.0, (30, 74, 156)), (0.5, (28, 112, 172)), (1.0, (22, 148, 152))]
+    paint(img, screen, vgradient(size, wall, sy0, sy0 + 90))
     tiles = [((104, 214, 140), (40, 160, 86)), ((110, 176, 255), (38, 110, 220)), ((255, 200, 96), (236, 134, 30)),
              ((250, 120, 120), (214, 60, 70))]
-    tile_y = 136
-    x = sx0 + 8
+    tile = (sx1 - sx0) * 0.18
+    gap = ((sx1 - sx0) - 4 * tile) / 4
+    tile_y = 134
+    x = sx0 + gap / 2
     for light, dark in tiles:
-        paint(img, mask(size, rrect(x, tile_y, x + 17, tile_y + 17, 4)),
-              vgradient(size, [(0.0, light), (1.0, dark)], tile_y, tile_y + 17))
-        paint(img, scale(mask(size, rrect(x + 0.5, tile_y + 0.5, x + 16.5, tile_y + 8.5, 3.5, (True, True, False, False))),
-                         0.22), WHITE)
-        x += 17 + 8.5
+        paint(img, mask(size, rrect(x, tile_y, x + tile, tile_y + tile, tile * 0.24)),
+              vgradient(size, [(0.0, light), (1.0, dark)], tile_y, tile_y + tile))
+        shine = rrect(x + 0.5, tile_y + 0.5, x + tile - 0.5, tile_y + tile / 2, tile * 0.2, (True, True, False, False))
+        paint(img, scale(mask(size, shine), 0.22), WHITE)
+        x += tile + gap
     # A glint across the glass.
-    glint = intersect(front, mask(size, polygon([(left, top), (left + 70, top), (left, top + 95)])))
+    glint = intersect(front, mask(size, polygon([(left, top), (left + width * 0.6, top), (left, top + width * 0.8)])))
     paint(img, scale(glint, 0.07), WHITE)
-    alpha = fade_rows(img.getchannel("A"), 140, 163)
-    img.putalpha(alpha)
+    img.putalpha(fade_rows(img.getchannel("A"), 142, 165))
     return img
 
 
@@ -283,18 +302,26 @@ def background():
     paint(img, scale(shadow, 0.34), (20, 32, 48))
     paint(img, panel, vgradient(size, [(0.0, PANEL_TOP), (1.0, PANEL_BOTTOM)], y0, y1))
     # A pale glow behind the device.
-    glow = mask(size, ellipse(225, 112, 120, 84)).filter(ImageFilter.GaussianBlur(22))
+    glow = mask(size, ellipse(204, 112, 130, 84)).filter(ImageFilter.GaussianBlur(22))
     paint(img, scale(intersect(glow, panel), 0.55), (214, 240, 226))
+    # Two soft waves along the bottom of the panel.
+    for phase, base, amp, colour, strength in ((0.0, 192, 7, (204, 237, 218), 0.7), (2.2, 199, 6, (208, 226, 246), 0.65)):
+        points = [(x0, y1 + 2)]
+        for i in range(0, 81):
+            x = x0 + (x1 - x0) * i / 80
+            points.append((x, base + amp * math.sin(phase + 2 * math.pi * (x - x0) / 300)))
+        points.append((x1, y1 + 2))
+        wave = intersect(mask(size, polygon(points)), panel)
+        paint(img, scale(wave, strength), colour)
     # Edge of the panel: a hairline inside its outline, lighter at the top.
     edge = subtract(panel, mask(size, rrect(x0 + 1, y0 + 1, x1 - 1, y1 - 1, PANEL_RADIUS - 1)))
     paint(img, edge, vgradient(size, [(0.0, (214, 221, 229)), (1.0, PANEL_EDGE)], y0, y1))
     img.alpha_composite(handset(size))
     # Logo and product name at the top left.
     img.alpha_composite(logo(28), dest=(18, 12))
-    name = text_mask(size, (54, 32), "Orvex", 19)
-    paint(img, name, INK)
+    paint(img, heavy_text_mask(size, (54, 32), "Orvex", 19), INK)
     name_width = font(19).getlength("Orvex")
-    paint(img, text_mask(size, (54 + name_width + 1, 32), "助手", 19), GREEN_DARK)
+    paint(img, heavy_text_mask(size, (54 + name_width + 1, 32), "助手", 19), GREEN_DARK)
     # The maker's web address at the lower right.
     f = font(12)
     ink_left = f.getbbox(WEB_ADDRESS, anchor="ls")[0]
@@ -448,13 +475,13 @@ def spinner(step):
     fading tail, turned by 30 degrees per step."""
     img = Image.new("RGBA", SPINNER, (0, 0, 0, 0))
     cx, cy = SPINNER_CENTRE
-    disc = mask(SPINNER, ellipse(cx, cy, 12.5))
-    rim = subtract(disc, mask(SPINNER, ellipse(cx, cy, 11.5)))
-    shadow = mask(SPINNER, ellipse(cx, cy + 0.8, 12.6)).filter(ImageFilter.GaussianBlur(0.8))
+    disc = mask(SPINNER, ellipse(cx, cy, 12.8))
+    rim = subtract(disc, mask(SPINNER, ellipse(cx, cy, 11.8)))
+    shadow = mask(SPINNER, ellipse(cx, cy + 0.8, 12.8)).filter(ImageFilter.GaussianBlur(0.8))
     paint(img, scale(shadow, 0.35), (0, 20, 10))
-    paint(img, disc, vgradient(SPINNER, [(0.0, (255, 255, 255)), (1.0, (236, 241, 246))], cy - 12.5, cy + 12.5))
+    paint(img, disc, vgradient(SPINNER, [(0.0, (255, 255, 255)), (1.0, (236, 241, 246))], cy - 12.8, cy + 12.8))
     paint(img, scale(rim, 0.5), (190, 200, 210))
-    radius, width = 7.6, 3.2
+    radius, width = 8.0, 3.4
     for index, colour in ((0, GREEN), (1, BLUE)):
         head = step * 30 + index * 180 - 90 + 150
         m = arc_mask(cx, cy, radius, width, head - 150, head)
@@ -540,10 +567,11 @@ def icon_images():
     return [logo(size) for size in ICON_SIZES]
 
 
-def write_all(res_dir):
+def write_all(res_dir, images=None):
+    images = draw_all() if images is None else images
     skin_dir = os.path.join(res_dir, "skin")
     os.makedirs(skin_dir, exist_ok=True)
-    for rid, image in sorted(draw_all().items()):
+    for rid, image in sorted(images.items()):
         name, interlaced, size = TABLE[rid]
         if image.size != size or image.mode != "RGBA":
             raise SystemExit("image %d is %s %s, expected %s RGBA" % (rid, image.size, image.mode, size))
@@ -558,11 +586,13 @@ def outputs():
 
 
 def check(res_dir):
-    """Redraws everything and compares with the files in res_dir; also checks
-    each file's header against the table."""
+    """Redraws everything and compares with the files in res_dir: the same
+    bytes, the header the table asks for, and pixels that decode back to the
+    drawing."""
     problems = []
+    images = draw_all()
     with tempfile.TemporaryDirectory() as tmp:
-        write_all(tmp)
+        write_all(tmp, images)
         for rel in sorted(outputs()):
             with open(os.path.join(tmp, rel), "rb") as f:
                 fresh = f.read()
@@ -579,9 +609,17 @@ def check(res_dir):
         if not os.path.exists(path):
             continue
         with open(path, "rb") as f:
-            w, h, depth, colour, lace = pngio.png_header(f.read(64))
-        if (w, h, depth, colour, lace) != (size[0], size[1], 8, 6, int(interlaced)):
-            problems.append("%s: header %s" % (name, (w, h, depth, colour, lace)))
+            header = pngio.png_header(f.read(64))
+        if header != (size[0], size[1], 8, 6, int(interlaced)):
+            problems.append("%s: header %s" % (name, header))
+        try:
+            with Image.open(path) as decoded:
+                pixels = decoded.convert("RGBA").tobytes()
+        except OSError as error:
+            problems.append("%s: does not decode (%s)" % (name, error))
+            continue
+        if pixels != images[rid].tobytes():
+            problems.append("%s: decodes to other pixels than drawn" % name)
     for p in problems:
         print(p)
     print("%d files checked, %d problems" % (len(outputs()), len(problems)))
