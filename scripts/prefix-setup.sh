@@ -6,7 +6,9 @@
 #    from Debian's fonts-wqy-microhei;
 #  - the vendor stand-ins from build/bin, copied to where the vendor's
 #    installation puts them (Common Files\Apple\...), when they are built;
-#  - the registry entry of the vendor's device service.
+#  - the registry entry of the vendor's device service;
+#  - top-level windows not handed to a window manager (there is none on the
+#    virtual display, and waiting for one costs two seconds per window).
 # Safe to run again: it refreshes the stand-ins and settings.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -33,6 +35,9 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "微软雅黑"="WenQuanYi Micro Hei"
