@@ -3,6 +3,7 @@
 #include "installer/framework/app.h"
 #include "installer/web_addresses.h"
 #include "platform/seams.h"
+#include "res/resource.h"
 
 #include <windowsx.h>
 
@@ -16,26 +17,25 @@ namespace {
 
 using namespace skin;
 
-constexpr wchar_t kPng[] = L"PNG";
-constexpr UINT kIconId = 153;
+constexpr const wchar_t* kPng = ORVEX_RT_PNG;
+constexpr UINT kIconId = IDI_INSTALLORVEX;
 
-// Skin image resources.
+// Skin image resources (res/resource.h).
 enum : UINT {
-    kImgBackground = 1003,
-    kImgMessageBar = 171,
-    kImgActionBar = 172,
-    kImgProgressTrack = 173,
-    kImgProgressFill = 174,
-    kImgProgressCap = 175,
-    kImgSuccessBar = 176,
-    kImgMinimize = 177,
-    kImgClose = 179,
-    kImgCloseHover = 180,
-    kImgMinimizeHover = 183,
-    kImgActionBarHover = 184,
-    kImgArrow = 186,
+    kImgBackground = IDB_BACKGROUND,
+    kImgMessageBar = IDB_BAR_MESSAGE,
+    kImgActionBar = IDB_BAR_ACTION,
+    kImgProgressTrack = IDB_BAR_TRACK,
+    kImgProgressFill = IDB_BAR_FILL,
+    kImgProgressCap = IDB_BAR_FILL_CAP,
+    kImgSuccessBar = IDB_BAR_SUCCESS,
+    kImgMinimize = IDB_MIN,
+    kImgClose = IDB_CLOSE,
+    kImgCloseHover = IDB_CLOSE_HOVER,
+    kImgMinimizeHover = IDB_MIN_HOVER,
+    kImgActionBarHover = IDB_BAR_ACTION_HOVER,
+    kImgArrow = IDB_ARROW,
 };
-constexpr UINT kSpinnerFrames[12] = {187, 188, 189, 190, 191, 192, 7, 194, 195, 196, 197, 198};
 constexpr POINT kArrowAt = {255, 30};
 constexpr int kTextTop = 7;
 

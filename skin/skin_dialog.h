@@ -8,6 +8,7 @@
 
 #include "installer/framework/dialog.h"
 #include "platform/handles.h"
+#include "res/resource.h"
 #include "skin/my_button.h"
 #include "skin/png_resource.h"
 #include "skin/skin_frame.h"
@@ -32,9 +33,9 @@ using UpdateLayeredWindowFn = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT
 class CSkinDialog : public CDialog {
   public:
     // Controls of dialog template 102.
-    static constexpr int kIdInstall = 1003;
-    static constexpr int kIdMinimize = 1005;
-    static constexpr int kIdClose = 1006;
+    static constexpr int kIdInstall = IDC_BUTTON_INSTALL;
+    static constexpr int kIdMinimize = IDC_BUTTON_MIN;
+    static constexpr int kIdClose = IDC_BUTTON_CLOSE;
     // The animation timer (started and stopped by the install work).
     static constexpr UINT_PTR kAnimationTimer = 1000;
     static constexpr UINT kAnimationPeriod = 500;
