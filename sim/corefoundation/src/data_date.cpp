@@ -225,9 +225,16 @@ std::string FormatIsoDate(CFAbsoluteTime at) {
 
 } // namespace cf
 
-bool __CFDate::Equals(const Object& other) const { return at == static_cast<const __CFDate&>(other).at; }
+bool __CFDate::Equals(const Object& other) const {
+    const double o = static_cast<const __CFDate&>(other).at;
+    return at == o || (std::isnan(at) && std::isnan(o));
+}
 
-CFHashCode __CFDate::Hash() const { return static_cast<CFHashCode>(static_cast<int64_t>(at)); }
+CFHashCode __CFDate::Hash() const {
+    if (!(at > -1e15 && at < 1e15))
+        return 0;
+    return static_cast<CFHashCode>(static_cast<int64_t>(at));
+}
 
 std::u16string __CFDate::Describe() const { return cf::FromAscii(cf::FormatIsoDate(at).c_str()); }
 

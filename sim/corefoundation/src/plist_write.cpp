@@ -79,6 +79,10 @@ std::string IntegerText(const __CFNumber& n) {
     return std::string(buffer, r.ptr);
 }
 
+// 0000-01-01 and 10000-01-01 as absolute times.
+constexpr double kFirstXmlDate = -63145526400.0;
+constexpr double kLastXmlDate = 252423993600.0;
+
 bool WriteXmlValue(CFTypeRef value, int depth, std::string* out) {
     if (depth > kMaxPlistDepth)
         return false;
@@ -95,6 +99,9 @@ bool WriteXmlValue(CFTypeRef value, int depth, std::string* out) {
         else
             *out += indent + "<integer>" + IntegerText(*n) + "</integer>\n";
     } else if (const auto* d = As<__CFDate>(value)) {
+        // The text form holds years 0000 to 9999 to the second.
+        if (!(d->at >= kFirstXmlDate && d->at < kLastXmlDate))
+            return false;
         *out += indent + "<date>" + FormatIsoDate(d->at) + "</date>\n";
     } else if (const auto* data = As<__CFData>(value)) {
         *out += indent + "<data>\n";
