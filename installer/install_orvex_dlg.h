@@ -1,0 +1,106 @@
+// The installer's main dialog: one running instance, the two companion
+// packages written to drive C:, the attached devices (exactly one is
+// wanted), the offer for that device, and the install button's checks.
+//
+// Threads. The window's thread runs initialisation, the install button,
+// every window message and the destructor. Device arrivals and removals
+// come on the device library's notification thread, and the install work
+// runs on a worker thread. The device list and the summary are guarded by
+// one lock, held only while they are read or changed. Everything the
+// window shows (the display state, the install button) changes on the
+// window's thread only: other threads hand their changes over with
+// ShowState, ShowProgress and EnableInstallButton, which never wait for
+// the window's thread; the changes take effect there in the order they
+// were made. Device callbacks reach the dialog only through g_pInstallDlg,
+// which the destructor clears under its own lock, so no device event can
+// reach a destroyed dialog.
+#pragma once
+
+#include "installer/device_summary.h"
+#include "skin/skin_dialog.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CInstallOrvexDlg;
+
+// The one dialog object while it exists (null otherwise).
+extern CInstallOrvexDlg* g_pInstallDlg;
+
+// Texts of the workflow.
+extern const wchar_t kTextConnectDevice[];  // "请将设备连接至电脑"
+extern const wchar_t kTextSeveralDevices[]; // "发现多个设备，请只保留一个设备"
+extern const wchar_t kTextNoInternet[];     // "联接互联网失败，请检查网络连接"
+
+class CInstallOrvexDlg : public CSkinDialog {
+  public:
+    explicit CInstallOrvexDlg(HWND hParent = nullptr);
+    ~CInstallOrvexDlg() override;
+
+    // The device library's arrival and removal callbacks (any thread).
+    static void OnDeviceArrived(const wchar_t* identifier);
+    static void OnDeviceRemoved(const wchar_t* identifier);
+
+    // Writes "DEB" resource `id` to `path`, replacing the file. False when
+    // the resource is missing or the file cannot be written in full (a
+    // partial file is removed).
+    static bool ExtractDebResource(UINT id, const std::wstring& path);
+
+    // The install button (window's thread).
+    void OnBnClickedInstall();
+
+    // Hand-overs to the window's thread; any thread, never waiting.
+    // State 0 shows `status`; states 1 to 4 their own captions.
+    void ShowState(int state, const std::wstring& status = std::wstring());
+    // State 5: the progress bar with `text` and `fraction`.
+    void ShowProgress(const std::wstring& text, double fraction);
+    void EnableInstallButton(bool enable);
+
+    // A copy of the summary (none when no single device is summarised).
+    std::optional<DeviceSummary> SummaryCopy() const;
+    // The attached devices' identifiers, in arrival order.
+    std::vector<std::wstring> DeviceList() const;
+
+    // Workflow fields.
+    std::wstring m_strHandsetDebPath;
+    std::wstring m_strTabletDebPath;
+    std::atomic<bool> m_bNeedDownload{false};
+    std::atomic<bool> m_bDownloading{false};
+    std::atomic<bool> m_bDownloaded{false};
+    std::atomic<int32_t> m_nDownloaded{0};
+    std::atomic<int32_t> m_nDownloadTotal{0};
+    std::atomic<int32_t> m_nLastPercent{0};
+    // How long the window waits, frozen, after finding no internet
+    // connection before it closes.
+    DWORD m_nOfflinePause = 5000;
+
+  protected:
+    BOOL OnInitDialog() override;
+    bool OnCommand(UINT id, UINT code) override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+    // The start of the install work (download when needed, then the upload
+    // to the device), called by the install button once the device is known
+    // to be jailbroken and the machine is online.
+    virtual void StartInstallWorker();
+
+    void OnClose();
+
+  private:
+    void DeviceArrived(const wchar_t* identifier);
+    void DeviceRemoved(const wchar_t* identifier);
+    // Reads the device and makes it the summarised one; returns whether its
+    // package file exists.
+    bool Summarize(const std::wstring& identifier);
+    void SecureSingleInstance();
+    void DeletePackageFiles();
+
+    mutable std::mutex m_lock;
+    std::vector<std::wstring> m_devices;      // guarded by m_lock
+    std::unique_ptr<DeviceSummary> m_pDevice; // guarded by m_lock
+};

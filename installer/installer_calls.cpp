@@ -1,0 +1,32 @@
+#include "installer/installer_calls.h"
+
+#include "installer/framework/app.h"
+
+#include <wininet.h>
+
+namespace {
+
+bool InternetConnected() {
+    DWORD flags = 0;
+    return ::InternetGetConnectedState(&flags, 0) != FALSE;
+}
+
+const InstallerCalls kProgram = {
+    .loadDllFunctions = LoadDllFunctions,
+    .unloadDllFunctions = UnloadDllFunctions,
+    .socketInit = AppSocketInit,
+    .startListening = StartListeningDeviceConnections,
+    .getDeviceInfo = GetDeviceInfo,
+    .internetConnected = InternetConnected,
+    .serviceRoot = HKEY_LOCAL_MACHINE,
+    .serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\Apple Mobile Device",
+    .regOpenKey = ::RegOpenKeyExW,
+};
+
+InstallerCalls g_calls = kProgram;
+
+} // namespace
+
+InstallerCalls& CurrentInstallerCalls() { return g_calls; }
+
+void ResetInstallerCalls() { g_calls = kProgram; }

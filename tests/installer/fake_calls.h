@@ -1,0 +1,46 @@
+// Stand-ins for the installer's calls into the device library and the
+// system: counted, scripted, and recording the order of events.
+#pragma once
+
+#include "installer/installer_calls.h"
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fakecalls {
+
+struct Device {
+    std::wstring productType;
+    int jailbroken = 1;
+    bool readable = true; // false: the session fails, only the identifier is written
+};
+
+struct State {
+    std::mutex lock;
+    std::map<std::wstring, Device> devices;
+    bool loadResult = true;
+    bool socketResult = true;
+    bool listenResult = true;
+    bool internet = true;
+    int loads = 0, unloads = 0, socketInits = 0, listens = 0, infoReads = 0;
+    DeviceEventCallback arrived = nullptr, removed = nullptr;
+    std::vector<std::string> events;
+    // Called inside GetDeviceInfo, before it answers (tests block here).
+    void (*onInfoRead)(const wchar_t* identifier) = nullptr;
+    // Registry access refused when these bits are asked for (0: none).
+    REGSAM deniedAccess = 0;
+    REGSAM lastAccess = 0;
+};
+
+State& Get();
+// Installs the stand-ins over CurrentInstallerCalls() with a fresh state;
+// the service key is looked for under `serviceKey` in HKEY_CURRENT_USER.
+void Install(const std::wstring& serviceKey);
+void Uninstall();
+void Event(const std::string& what);
+
+} // namespace fakecalls
