@@ -60,6 +60,10 @@ template <typename T> const T* As(CFTypeRef cf) {
 }
 template <typename T> T* AsMutable(CFTypeRef cf) { return const_cast<T*>(As<T>(cf)); }
 
+// A value chosen when the library loads and mixed into text hashes, so a
+// crafted list cannot pick dictionary keys that all land in one slot.
+uint32_t HashSeed();
+
 void Retain(CFTypeRef cf);
 void Release(CFTypeRef cf);
 bool Equal(CFTypeRef a, CFTypeRef b);

@@ -173,6 +173,8 @@ class BinaryReader {
                 return FailNull("length beyond the input");
             return Bytes(marker >> 4, pos, static_cast<size_t>(count));
         }
+        case 0x8:
+            return Uid(pos, nibble + 1);
         case 0xA:
         case 0xD: {
             uint64_t count = 0;
@@ -207,6 +209,17 @@ class BinaryReader {
         if (high == ~uint64_t{0} && (low >> 63))
             return NewInteger(static_cast<int64_t>(low));
         return FailNull("integer out of range");
+    }
+
+    // A keyed archiver's object number, read as the vendor's XML form of it:
+    // a dictionary holding the number under "CF$UID".
+    CFTypeRef Uid(size_t pos, size_t size) {
+        if (size > 8 || !Fits(pos, size, 1) || !Charge(1 + size))
+            return FailNull("bad uid");
+        cf::Ref number(NewUnsigned(ReadBigEndian(m_p + pos, size)));
+        cf::Ref holder(NewDictionary(m_mutableContainers));
+        AsMutable<__CFDictionary>(holder.get())->Set(__CFStringMakeConstantString("CF$UID"), number.get(), true, true);
+        return holder.release();
     }
 
     CFTypeRef Real(size_t pos, unsigned nibble) {

@@ -2,6 +2,8 @@
 // allocators, null and the booleans.
 #include "cf_internal.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,25 @@
 namespace cf {
 
 std::u16string Object::Describe() const { return u"<CFType>"; }
+
+namespace {
+
+uint32_t MakeHashSeed() {
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    uint64_t v = static_cast<uint64_t>(counter.QuadPart) ^ (uint64_t{::GetCurrentProcessId()} << 32) ^
+                 ::GetTickCount() ^ reinterpret_cast<uintptr_t>(&counter);
+    v ^= v >> 33;
+    v *= 0xff51afd7ed558ccdULL;
+    v ^= v >> 33;
+    return static_cast<uint32_t>(v);
+}
+
+const uint32_t g_hashSeed = MakeHashSeed();
+
+} // namespace
+
+uint32_t HashSeed() { return g_hashSeed; }
 
 void Retain(CFTypeRef cf) {
     const Object* object = AsObject(cf);

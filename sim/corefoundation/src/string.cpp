@@ -28,7 +28,7 @@ void __CFString::Changed() {
 bool __CFString::Equals(const Object& other) const { return units == static_cast<const __CFString&>(other).units; }
 
 CFHashCode __CFString::Hash() const {
-    uint32_t h = 2166136261u;
+    uint32_t h = 2166136261u ^ cf::HashSeed();
     for (char16_t u : units) {
         h ^= u;
         h *= 16777619u;
@@ -568,6 +568,22 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
     }
 }
 
+// The number at the start of the text (after blanks), 0.0 when none.
+double LeadingDouble(const std::u16string& units) {
+    std::string text;
+    size_t i = 0;
+    while (i < units.size() && IsWhitespace(units[i]))
+        ++i;
+    for (; i < units.size() && units[i] < 0x80 && text.size() < 400; ++i)
+        text.push_back(static_cast<char>(units[i]));
+    const char* begin = text.c_str();
+    if (*begin == '+')
+        ++begin;
+    double v = 0.0;
+    std::from_chars(begin, text.c_str() + text.size(), v);
+    return v;
+}
+
 struct InternTable {
     std::mutex lock;
     std::unordered_map<std::string, __CFString*> strings;
@@ -975,18 +991,7 @@ double CFStringGetDoubleValue(CFStringRef str) {
     const __CFString* s = As<__CFString>(str);
     if (!s)
         return 0.0;
-    std::string text;
-    size_t i = 0;
-    while (i < s->units.size() && IsWhitespace(s->units[i]))
-        ++i;
-    for (; i < s->units.size() && s->units[i] < 0x80 && text.size() < 400; ++i)
-        text.push_back(static_cast<char>(s->units[i]));
-    const char* begin = text.c_str();
-    if (*begin == '+')
-        ++begin;
-    double v = 0.0;
-    std::from_chars(begin, text.c_str() + text.size(), v);
-    return v;
+    return Guard<double>(0.0, [&] { return LeadingDouble(s->units); });
 }
 
 void CFStringAppend(CFMutableStringRef theString, CFStringRef appendedString) {

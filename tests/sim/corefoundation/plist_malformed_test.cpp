@@ -143,7 +143,7 @@ TEST(PropertyListMalformed, EveryCaseGivesNullAndAnError) {
     countOfCount.objects = {"\x5F\x14" + BigEndian(0, 16)};
     Bplist nullObject, uid, unknown, fill;
     nullObject.objects = {std::string("\x00", 1)};
-    uid.objects = {"\x80\x01"};
+    uid.objects = {"\x88" + std::string(9, '\x01')}; // nine bytes: beyond 64 bits
     unknown.objects = {"\x70"};
     fill.objects = {"\x0F"};
 
@@ -220,7 +220,7 @@ TEST(PropertyListMalformed, EveryCaseGivesNullAndAnError) {
         {"ascii string with bad bytes", badAscii.Build()},
         {"unpaired surrogate", loneSurrogate.Build()},
         {"null object", nullObject.Build()},
-        {"uid object", uid.Build()},
+        {"uid beyond 64 bits", uid.Build()},
         {"unknown marker", unknown.Build()},
         {"fill byte", fill.Build()},
         {"binary nested 600 deep", NestedBinary(600)},
@@ -265,6 +265,25 @@ TEST(PropertyListBinary, EveryOffsetAndReferenceSizeReads) {
             ASSERT_NE(r.plist.value, nullptr) << offsetSize << " " << refSize;
             EXPECT_TRUE(CFEqual(r.plist.value, reference.plist.value)) << offsetSize << " " << refSize;
         }
+    }
+}
+
+// A keyed archiver's object number reads as the XML form of it.
+TEST(PropertyListBinary, UidsReadAsTheirDictionaryForm) {
+    Bplist p;
+    p.objects = {"\xA2" + p.Refs({1, 2}), "\x80\x05", std::string("\x81\x01\x00", 3)};
+    Result r;
+    Parse(p.Build(), &r);
+    ASSERT_NE(r.plist.value, nullptr);
+    const int64_t expected[] = {5, 256};
+    for (CFIndex i = 0; i < 2; ++i) {
+        auto uid = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(r.plist.value), i));
+        ASSERT_EQ(CFGetTypeID(uid), CFDictionaryGetTypeID());
+        int64_t v = 0;
+        EXPECT_TRUE(CFNumberGetValue(
+            static_cast<CFNumberRef>(CFDictionaryGetValue(uid, __CFStringMakeConstantString("CF$UID"))),
+            kCFNumberSInt64Type, &v));
+        EXPECT_EQ(v, expected[i]);
     }
 }
 
