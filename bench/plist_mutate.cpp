@@ -3,7 +3,9 @@
 //   cf-plist-mutate [--count N] [--seed S] [--keep FOLDER] [SEED_FILE...]
 //
 // Mutates valid XML and binary lists (built-in seeds plus the given files,
-// or those in ..\testdata\cf beside the program) and reads each mutant.
+// or those in ..\testdata\cf beside the program) and reads each mutant in
+// place, right after or right before an inaccessible page, so a read
+// outside the input ends the run.
 // A crash or a hang ends the run; a list that reads must also write as XML
 // and binary and read back equal. Prints the tally and exits non-zero on
 // any failure or when the process used more memory than it may. With
@@ -50,6 +52,52 @@ class Random {
 
   private:
     uint64_t m_state;
+};
+
+// A read-write window between two inaccessible pages.
+class GuardedBuffer {
+  public:
+    GuardedBuffer() = default;
+    ~GuardedBuffer() { Free(); }
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+    // Copies `b` to the end of the window (or to its start) and returns it.
+    const uint8_t* Place(const Bytes& b, bool atEnd) {
+        if (b.size() > m_size && !Reserve(b.size()))
+            return nullptr;
+        uint8_t* dest = atEnd ? m_window + m_size - b.size() : m_window;
+        if (!b.empty())
+            std::memcpy(dest, b.data(), b.size());
+        return dest;
+    }
+
+  private:
+    bool Reserve(size_t need) {
+        Free();
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        const size_t page = info.dwPageSize;
+        m_size = (need + page - 1) / page * page;
+        m_base = static_cast<uint8_t*>(::VirtualAlloc(nullptr, m_size + 2 * page, MEM_COMMIT, PAGE_READWRITE));
+        if (!m_base)
+            return false;
+        DWORD old;
+        ::VirtualProtect(m_base, page, PAGE_NOACCESS, &old);
+        ::VirtualProtect(m_base + page + m_size, page, PAGE_NOACCESS, &old);
+        m_window = m_base + page;
+        return true;
+    }
+    void Free() {
+        if (m_base)
+            ::VirtualFree(m_base, 0, MEM_RELEASE);
+        m_base = m_window = nullptr;
+        m_size = 0;
+    }
+
+    uint8_t* m_base = nullptr;
+    uint8_t* m_window = nullptr;
+    size_t m_size = 0;
 };
 
 Bytes ToBytes(CFDataRef data) {
@@ -305,6 +353,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     };
     Random rng(seed);
+    GuardedBuffer guarded;
     unsigned long long read = 0, refused = 0, failures = 0;
     double slowest = 0;
     const double start = Now();
@@ -313,7 +362,12 @@ int wmain(int argc, wchar_t** argv) {
         Mutate(rng, &b);
         const CFOptionFlags options = rng.Below(3);
         const double t0 = Now();
-        Owned data(CFDataCreate(nullptr, b.data(), static_cast<CFIndex>(b.size())));
+        const uint8_t* placed = guarded.Place(b, (i & 1) == 0);
+        if (!placed) {
+            std::fprintf(stderr, "cannot reserve memory for a mutant\n");
+            return 2;
+        }
+        Owned data(CFDataCreateWithBytesNoCopy(nullptr, placed, static_cast<CFIndex>(b.size()), kCFAllocatorNull));
         CFErrorRef error = nullptr;
         Owned plist(
             CFPropertyListCreateWithData(nullptr, static_cast<CFDataRef>(data.value), options, nullptr, &error));

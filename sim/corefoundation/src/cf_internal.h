@@ -193,12 +193,21 @@ struct __CFData : cf::Object {
     static constexpr CFTypeID kTypeId = cf::kTypeIdData;
     __CFData(std::vector<uint8_t> content, bool isMutable)
         : Object(kTypeId, false), bytes(std::move(content)), isMutable(isMutable) {}
+    // Data over the caller's bytes (CFDataCreateWithBytesNoCopy), freed with
+    // `deallocator` when the value goes.
+    __CFData(const uint8_t* caller, size_t length, CFAllocatorRef deallocator);
+    ~__CFData() override;
     bool Equals(const Object& other) const override;
     CFHashCode Hash() const override;
     std::u16string Describe() const override;
-    std::vector<uint8_t> bytes;
+    const uint8_t* Bytes() const { return external ? external : bytes.data(); }
+    size_t Size() const { return external ? externalLength : bytes.size(); }
+    std::vector<uint8_t> bytes; // own bytes, when not the caller's
     const bool isMutable;
     CFIndex capacity = 0; // 0: unlimited
+    const uint8_t* external = nullptr;
+    size_t externalLength = 0;
+    CFAllocatorRef externalDeallocator = nullptr;
 };
 
 struct __CFDate : cf::Object {

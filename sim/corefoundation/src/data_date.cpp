@@ -23,28 +23,46 @@ __CFData* MutableData(CFMutableDataRef d) {
 
 } // namespace
 
-bool __CFData::Equals(const Object& other) const { return bytes == static_cast<const __CFData&>(other).bytes; }
+__CFData::__CFData(const uint8_t* caller, size_t length, CFAllocatorRef deallocator)
+    : Object(kTypeId, false), isMutable(false), external(caller), externalLength(length),
+      externalDeallocator(deallocator) {
+    cf::Retain(deallocator);
+}
+
+__CFData::~__CFData() {
+    if (external) {
+        cf::DeallocateWith(externalDeallocator, const_cast<uint8_t*>(external));
+        cf::Release(externalDeallocator);
+    }
+}
+
+bool __CFData::Equals(const Object& other) const {
+    const auto& o = static_cast<const __CFData&>(other);
+    return Size() == o.Size() && (Size() == 0 || std::memcmp(Bytes(), o.Bytes(), Size()) == 0);
+}
 
 CFHashCode __CFData::Hash() const {
     uint32_t h = 2166136261u;
-    const size_t n = std::min<size_t>(bytes.size(), 80); // as the vendor's: a prefix is enough
+    const uint8_t* p = Bytes();
+    const size_t n = std::min<size_t>(Size(), 80); // as the vendor's: a prefix is enough
     for (size_t i = 0; i < n; ++i) {
-        h ^= bytes[i];
+        h ^= p[i];
         h *= 16777619u;
     }
-    return h ^ static_cast<uint32_t>(bytes.size());
+    return h ^ static_cast<uint32_t>(Size());
 }
 
 std::u16string __CFData::Describe() const {
     std::u16string text = u"<";
     static const char16_t hex[] = u"0123456789abcdef";
-    for (size_t i = 0; i < bytes.size() && i < 1024; ++i) {
+    const uint8_t* p = Bytes();
+    for (size_t i = 0; i < Size() && i < 1024; ++i) {
         if (i && i % 4 == 0)
             text += u' ';
-        text += hex[bytes[i] >> 4];
-        text += hex[bytes[i] & 15];
+        text += hex[p[i] >> 4];
+        text += hex[p[i] & 15];
     }
-    return text + (bytes.size() > 1024 ? u" ...>" : u">");
+    return text + (Size() > 1024 ? u" ...>" : u">");
 }
 
 CFTypeID CFDataGetTypeID() { return cf::kTypeIdData; }
@@ -57,10 +75,14 @@ CFDataRef CFDataCreate(CFAllocatorRef, const uint8_t* bytes, CFIndex length) {
 
 CFDataRef CFDataCreateWithBytesNoCopy(CFAllocatorRef allocator, const uint8_t* bytes, CFIndex length,
                                       CFAllocatorRef bytesDeallocator) {
-    CFDataRef d = CFDataCreate(allocator, bytes, length);
-    if (d)
-        cf::DeallocateWith(bytesDeallocator, const_cast<uint8_t*>(bytes));
-    return d;
+    if (length <= 0 || !bytes) {
+        CFDataRef d = CFDataCreate(allocator, bytes, length);
+        if (d)
+            cf::DeallocateWith(bytesDeallocator, const_cast<uint8_t*>(bytes));
+        return d;
+    }
+    return Guard<CFDataRef>(nullptr,
+                            [&] { return new __CFData(bytes, static_cast<size_t>(length), bytesDeallocator); });
 }
 
 CFDataRef CFDataCreateCopy(CFAllocatorRef allocator, CFDataRef theData) {
@@ -71,7 +93,7 @@ CFDataRef CFDataCreateCopy(CFAllocatorRef allocator, CFDataRef theData) {
         cf::Retain(d);
         return d;
     }
-    return CFDataCreate(allocator, d->bytes.data(), static_cast<CFIndex>(d->bytes.size()));
+    return CFDataCreate(allocator, d->Bytes(), static_cast<CFIndex>(d->Size()));
 }
 
 CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
@@ -86,10 +108,10 @@ CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
 
 CFMutableDataRef CFDataCreateMutableCopy(CFAllocatorRef, CFIndex capacity, CFDataRef theData) {
     const __CFData* d = As<__CFData>(theData);
-    if (!d || capacity < 0 || (capacity && static_cast<size_t>(capacity) < d->bytes.size()))
+    if (!d || capacity < 0 || (capacity && static_cast<size_t>(capacity) < d->Size()))
         return nullptr;
     return Guard<CFMutableDataRef>(nullptr, [&] {
-        auto* copy = new __CFData(d->bytes, true);
+        auto* copy = new __CFData(std::vector<uint8_t>(d->Bytes(), d->Bytes() + d->Size()), true);
         copy->capacity = capacity;
         return copy;
     });
@@ -97,14 +119,14 @@ CFMutableDataRef CFDataCreateMutableCopy(CFAllocatorRef, CFIndex capacity, CFDat
 
 CFIndex CFDataGetLength(CFDataRef theData) {
     const __CFData* d = As<__CFData>(theData);
-    return d ? static_cast<CFIndex>(d->bytes.size()) : 0;
+    return d ? static_cast<CFIndex>(d->Size()) : 0;
 }
 
 const uint8_t* CFDataGetBytePtr(CFDataRef theData) {
     const __CFData* d = As<__CFData>(theData);
     if (!d)
         return nullptr;
-    return d->bytes.empty() ? g_emptyBytes : d->bytes.data();
+    return d->Size() == 0 ? g_emptyBytes : d->Bytes();
 }
 
 uint8_t* CFDataGetMutableBytePtr(CFMutableDataRef theData) {
@@ -116,9 +138,9 @@ uint8_t* CFDataGetMutableBytePtr(CFMutableDataRef theData) {
 
 void CFDataGetBytes(CFDataRef theData, CFRange range, uint8_t* buffer) {
     const __CFData* d = As<__CFData>(theData);
-    if (!d || !buffer || !cf::RangeFits(range, static_cast<CFIndex>(d->bytes.size())))
+    if (!d || !buffer || !cf::RangeFits(range, static_cast<CFIndex>(d->Size())))
         return;
-    std::memcpy(buffer, d->bytes.data() + range.location, static_cast<size_t>(range.length));
+    std::memcpy(buffer, d->Bytes() + range.location, static_cast<size_t>(range.length));
 }
 
 void CFDataSetLength(CFMutableDataRef theData, CFIndex length) {
@@ -159,18 +181,17 @@ CFRange CFDataFind(CFDataRef theData, CFDataRef dataToFind, CFRange searchRange,
     const __CFData* hay = As<__CFData>(theData);
     const __CFData* needle = As<__CFData>(dataToFind);
     const CFRange none{kCFNotFound, 0};
-    if (!hay || !needle || needle->bytes.empty() ||
-        !cf::RangeFits(searchRange, static_cast<CFIndex>(hay->bytes.size())) ||
-        static_cast<size_t>(searchRange.length) < needle->bytes.size())
+    if (!hay || !needle || needle->Size() == 0 || !cf::RangeFits(searchRange, static_cast<CFIndex>(hay->Size())) ||
+        static_cast<size_t>(searchRange.length) < needle->Size())
         return none;
     const bool backwards = (compareOptions & 1) != 0;
     const bool anchored = (compareOptions & 2) != 0;
-    const size_t n = needle->bytes.size();
+    const size_t n = needle->Size();
     const size_t first = static_cast<size_t>(searchRange.location);
     const size_t last = first + static_cast<size_t>(searchRange.length) - n;
     for (size_t k = 0; k <= last - first; ++k) {
         const size_t at = backwards ? last - k : first + k;
-        if (std::memcmp(hay->bytes.data() + at, needle->bytes.data(), n) == 0)
+        if (std::memcmp(hay->Bytes() + at, needle->Bytes(), n) == 0)
             return CFRange{static_cast<CFIndex>(at), static_cast<CFIndex>(n)};
         if (anchored)
             break;

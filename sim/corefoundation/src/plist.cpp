@@ -17,8 +17,8 @@ CFPropertyListRef Read(CFDataRef data, CFOptionFlags options, CFPropertyListForm
         *error = u"No data to read a property list from";
         return nullptr;
     }
-    const uint8_t* p = d->bytes.data();
-    const size_t n = d->bytes.size();
+    const uint8_t* p = d->Bytes();
+    const size_t n = d->Size();
     if (n == 0) {
         *error = u"Cannot parse a property list from empty data";
         return nullptr;
@@ -71,7 +71,7 @@ CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability, int depth) {
             cf::Retain(d);
             return d;
         }
-        return new __CFData(d->bytes, mutableLeaves);
+        return new __CFData(std::vector<uint8_t>(d->Bytes(), d->Bytes() + d->Size()), mutableLeaves);
     }
     if (As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value)) {
         cf::Retain(value);

@@ -34,15 +34,15 @@ void AppendEscapedText(const std::u16string& units, std::string* out) {
     }
 }
 
-void AppendBase64(const std::vector<uint8_t>& bytes, const std::string& indent, std::string* out) {
+void AppendBase64(const uint8_t* bytes, size_t size, const std::string& indent, std::string* out) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string line;
     auto flush = [&] {
         *out += indent + line + "\n";
         line.clear();
     };
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const size_t left = bytes.size() - i; // 1, 2 or 3 bytes of this group
+    for (size_t i = 0; i < size; i += 3) {
+        const size_t left = size - i; // 1, 2 or 3 bytes of this group
         uint32_t v = static_cast<uint32_t>(bytes[i]) << 16;
         if (left > 1)
             v |= static_cast<uint32_t>(bytes[i + 1]) << 8;
@@ -105,7 +105,7 @@ bool WriteXmlValue(CFTypeRef value, int depth, std::string* out) {
         *out += indent + "<date>" + FormatIsoDate(d->at) + "</date>\n";
     } else if (const auto* data = As<__CFData>(value)) {
         *out += indent + "<data>\n";
-        AppendBase64(data->bytes, indent, out);
+        AppendBase64(data->Bytes(), data->Size(), indent, out);
         *out += indent + "</data>\n";
     } else if (const auto* a = As<__CFArray>(value)) {
         if (a->items.empty()) {
@@ -258,8 +258,8 @@ class BinaryWriter {
             std::memcpy(&bits, &d->at, sizeof bits);
             PutBigEndian(bits, 8, out);
         } else if (const auto* data = As<__CFData>(e.value)) {
-            PutMarker(0x4, data->bytes.size(), out);
-            out->append(data->bytes.begin(), data->bytes.end());
+            PutMarker(0x4, data->Size(), out);
+            out->append(reinterpret_cast<const char*>(data->Bytes()), data->Size());
         } else if (const auto* s = As<__CFString>(e.value)) {
             if (s->isAscii) {
                 PutMarker(0x5, s->ascii.size(), out);

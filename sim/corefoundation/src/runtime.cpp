@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace cf {
 
@@ -267,3 +268,9 @@ void CFAllocatorGetContext(CFAllocatorRef allocator, CFAllocatorContext* context
     else
         *context = CFAllocatorContext{};
 }
+
+// The calls the program makes have exactly the signatures it binds them with.
+#define ORVEX_CHECK_SIGNATURE(result, name, params)                                                                    \
+    static_assert(std::is_same_v<decltype(&name), result(__cdecl*) params>, #name " differs from the program's view");
+ORVEX_CF_CALLS(ORVEX_CHECK_SIGNATURE)
+#undef ORVEX_CHECK_SIGNATURE

@@ -784,9 +784,8 @@ CFStringRef CFStringCreateFromExternalRepresentation(CFAllocatorRef, CFDataRef d
     const __CFData* d = As<__CFData>(data);
     if (!d)
         return nullptr;
-    return Guard<CFStringRef>(nullptr, [&] {
-        return CreateFromBytes(d->bytes.data(), static_cast<CFIndex>(d->bytes.size()), encoding, true);
-    });
+    return Guard<CFStringRef>(
+        nullptr, [&] { return CreateFromBytes(d->Bytes(), static_cast<CFIndex>(d->Size()), encoding, true); });
 }
 
 CFDataRef CFStringCreateExternalRepresentation(CFAllocatorRef alloc, CFStringRef theString, CFStringEncoding encoding,

@@ -694,6 +694,27 @@ TEST(CoreFoundationExports, CallbackTablesRetainAndCompareValues) {
     cf.Get<void(__cdecl*)(const void*)>("CFRelease")(b);
 }
 
+// Names nothing calls answer zero in the shape their caller expects: a
+// double in the floating-point register, a range in the two result
+// registers.
+TEST(CoreFoundationExports, UnsupportedNamesAnswerZero) {
+    Library cf(L"CoreFoundation.dll");
+    ASSERT_NE(cf.get(), nullptr);
+    struct Range {
+        long location, length;
+    };
+    auto zone = cf.Get<const void*(__cdecl*)()>("CFTimeZoneCopySystem");
+    auto seconds = cf.Get<double(__cdecl*)(const void*, double)>("CFTimeZoneGetSecondsFromGMT");
+    auto range = cf.Get<Range(__cdecl*)(const void*, unsigned long, unsigned long, double)>("CFCalendarGetRangeOfUnit");
+    ASSERT_TRUE(zone && seconds && range);
+    EXPECT_EQ(zone(), nullptr);
+    for (int i = 0; i < 20; ++i) // more calls than the FPU stack has slots
+        EXPECT_EQ(seconds(nullptr, 1.0), 0.0);
+    const Range r = range(nullptr, 1, 2, 3.0);
+    EXPECT_EQ(r.location, 0);
+    EXPECT_EQ(r.length, 0);
+}
+
 // The loader's tests use builds of the library that lack one name.
 TEST(CoreFoundationExports, VariantsLackExactlyTheirOneName) {
     const struct {

@@ -359,6 +359,29 @@ TEST(Data, MutableDataGrowsAndKeepsItsBytes) {
     EXPECT_EQ(CFDataGetLength(d), 3);
 }
 
+struct FreeLog {
+    static std::vector<void*> freed;
+    static void Deallocate(void* ptr, void*) { freed.push_back(ptr); }
+    static void* Allocate(CFIndex, CFOptionFlags, void*) { return nullptr; }
+};
+std::vector<void*> FreeLog::freed;
+
+TEST(Data, NoCopyDataUsesTheCallersBytesAndFreesThemWithItsDeallocator) {
+    CFAllocatorContext context{};
+    context.allocate = FreeLog::Allocate;
+    context.deallocate = FreeLog::Deallocate;
+    CFAllocatorRef deallocator = CFAllocatorCreate(nullptr, &context);
+    ASSERT_NE(deallocator, nullptr);
+    static uint8_t bytes[] = {1, 2, 3};
+    FreeLog::freed.clear();
+    CFDataRef data = CFDataCreateWithBytesNoCopy(nullptr, bytes, 3, deallocator);
+    CFRelease(deallocator); // the data keeps its own reference
+    EXPECT_EQ(CFDataGetBytePtr(data), bytes);
+    EXPECT_TRUE(FreeLog::freed.empty());
+    CFRelease(data);
+    EXPECT_EQ(FreeLog::freed, (std::vector<void*>{bytes}));
+}
+
 // ---- URLs, UUIDs, dates --------------------------------------------------------------------------
 
 TEST(Urls, KeepTheirTextExactly) {
