@@ -5,6 +5,7 @@
 // be UTF-8.
 #include "plist_common.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -50,6 +51,42 @@ int Base64Value(uint8_t c) {
     if (c == '/')
         return 63;
     return -1;
+}
+
+// For a decimal number beyond the range of a double (digits, an optional
+// point and fraction, an optional exponent): true when it is too large,
+// false when too small.
+bool Overflows(std::string_view t) {
+    size_t i = 0;
+    long magnitude = 0; // position of the first significant digit
+    while (i < t.size() && t[i] == '0')
+        ++i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+        ++magnitude;
+        ++i;
+    }
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        if (magnitude == 0) {
+            while (i < t.size() && t[i] == '0') {
+                --magnitude;
+                ++i;
+            }
+        }
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9')
+            ++i;
+    }
+    long exponent = 0;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        const bool negative = i < t.size() && t[i] == '-';
+        if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+            ++i;
+        for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
+            exponent = std::min(exponent * 10 + (t[i] - '0'), 1000000L);
+        exponent = negative ? -exponent : exponent;
+    }
+    return magnitude + exponent > 0;
 }
 
 class XmlReader {
@@ -465,12 +502,15 @@ class XmlReader {
             return Ref(NewReal(-inf));
         if (!t.empty() && t[0] == '+')
             t.remove_prefix(1);
+        const bool negative = !t.empty() && t[0] == '-';
         double v = 0;
         const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
         if (t.empty() || r.ptr != t.data() + t.size() ||
             (r.ec != std::errc() && r.ec != std::errc::result_out_of_range))
             return FailRef("bad real");
-        return Ref(NewReal(v));
+        if (r.ec == std::errc::result_out_of_range)
+            v = Overflows(t.substr(negative ? 1 : 0)) ? inf : 0.0;
+        return Ref(NewReal(negative ? -std::fabs(v) : v));
     }
 
     Ref Date() {

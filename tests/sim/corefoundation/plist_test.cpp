@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -92,6 +93,24 @@ TEST(PropertyListXml, ReadsEveryKindOfValue) {
     EXPECT_EQ(std::memcmp(CFDataGetBytePtr(blob), "\x00\x01\x02\xFF", 4), 0);
     EXPECT_EQ(CFDateGetAbsoluteTime(static_cast<CFDateRef>(Get(plist.value, "When"))), 362324730.0);
     EXPECT_EQ(CFDictionaryGetCount(static_cast<CFDictionaryRef>(Get(plist.value, "Empty"))), 0);
+}
+
+TEST(PropertyListXml, RealsBeyondTheRangeOfADoubleBecomeInfinityOrZero) {
+    const struct {
+        const char* text;
+        double expected;
+    } cases[] = {
+        {"1e400", HUGE_VAL},  {"-1e400", -HUGE_VAL}, {"1e-400", 0.0},          {"-1e-400", -0.0},
+        {"0.0000e-400", 0.0}, {"+inf", HUGE_VAL},    {"-infinity", -HUGE_VAL}, {"2.5E+3", 2500.0},
+    };
+    for (const auto& c : cases) {
+        Owned plist(Parse(std::string("<plist><real>") + c.text + "</real></plist>"));
+        ASSERT_NE(plist.value, nullptr) << c.text;
+        double v = 1;
+        CFNumberGetValue(plist.as<CFNumberRef>(), kCFNumberFloat64Type, &v);
+        EXPECT_EQ(v, c.expected) << c.text;
+        EXPECT_EQ(std::signbit(v), std::signbit(c.expected)) << c.text;
+    }
 }
 
 TEST(PropertyListWriter, XmlAndBinaryReadBackEqual) {
