@@ -178,15 +178,21 @@ struct __CFNumber : cf::Object {
 struct __CFString : cf::Object {
     static constexpr CFTypeID kTypeId = cf::kTypeIdString;
     __CFString(std::u16string text, bool isMutable, bool isImmortal = false);
+    ~__CFString() override;
     bool Equals(const Object& other) const override;
     CFHashCode Hash() const override;
     std::u16string Describe() const override { return units; }
     // Call after every change of `units`.
     void Changed();
+    // The terminated 8-bit form of an ASCII text, made on first use (null
+    // when the text is not ASCII or memory runs out).
+    const char* AsciiText() const;
     std::u16string units;
-    std::string ascii; // the 8-bit form, kept while every unit is ASCII
     bool isAscii = false;
     const bool isMutable;
+
+  private:
+    mutable std::atomic<char*> m_ascii{nullptr};
 };
 
 struct __CFData : cf::Object {

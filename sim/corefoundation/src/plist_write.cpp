@@ -262,8 +262,9 @@ class BinaryWriter {
             out->append(reinterpret_cast<const char*>(data->Bytes()), data->Size());
         } else if (const auto* s = As<__CFString>(e.value)) {
             if (s->isAscii) {
-                PutMarker(0x5, s->ascii.size(), out);
-                out->append(s->ascii);
+                PutMarker(0x5, s->units.size(), out);
+                for (char16_t u : s->units)
+                    out->push_back(static_cast<char>(u));
             } else {
                 PutMarker(0x6, s->units.size(), out);
                 for (char16_t u : s->units)

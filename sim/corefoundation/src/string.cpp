@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 
@@ -17,12 +18,32 @@ __CFString::__CFString(std::u16string text, bool isMutableString, bool isImmorta
     Changed();
 }
 
+__CFString::~__CFString() { delete[] m_ascii.load(std::memory_order_acquire); }
+
 void __CFString::Changed() {
     isAscii = std::all_of(units.begin(), units.end(), [](char16_t u) { return u < 0x80; });
-    if (isAscii)
-        ascii.assign(units.begin(), units.end());
-    else
-        ascii.clear();
+    // Only mutable strings change, and they are not shared between threads.
+    delete[] m_ascii.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+const char* __CFString::AsciiText() const {
+    if (!isAscii)
+        return nullptr;
+    if (char* made = m_ascii.load(std::memory_order_acquire))
+        return made;
+    char* text = new (std::nothrow) char[units.size() + 1];
+    if (!text)
+        return nullptr;
+    for (size_t i = 0; i < units.size(); ++i)
+        text[i] = static_cast<char>(units[i]);
+    text[units.size()] = 0;
+    // Two threads may race to make it: the first one's copy stays.
+    char* expected = nullptr;
+    if (!m_ascii.compare_exchange_strong(expected, text, std::memory_order_acq_rel)) {
+        delete[] text;
+        return expected;
+    }
+    return text;
 }
 
 bool __CFString::Equals(const Object& other) const { return units == static_cast<const __CFString&>(other).units; }
@@ -759,7 +780,7 @@ const char* CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encodi
     const __CFString* s = As<__CFString>(theString);
     if (!s || !s->isAscii || !IsAsciiCompatible(encoding))
         return nullptr;
-    return s->ascii.c_str();
+    return s->AsciiText();
 }
 
 const UniChar* CFStringGetCharactersPtr(CFStringRef theString) {

@@ -9,8 +9,11 @@ bool DecodeUtf8(const uint8_t* bytes, size_t length, std::u16string* out) {
     while (i < length) {
         const uint8_t b = bytes[i];
         if (b < 0x80) {
-            out->push_back(static_cast<char16_t>(b));
-            ++i;
+            size_t end = i + 1;
+            while (end < length && bytes[end] < 0x80)
+                ++end;
+            out->append(bytes + i, bytes + end);
+            i = end;
             continue;
         }
         uint32_t cp;

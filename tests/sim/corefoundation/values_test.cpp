@@ -173,8 +173,10 @@ TEST(Strings, MutableStringsEditAndFormat) {
     CFStringAppendFormat(ms, nullptr, __CFStringMakeConstantString(" %d/%s/%@/%5.2f/%llu  "), -42, "x",
                          __CFStringMakeConstantString("obj"), 3.14159, 18446744073709551615ULL);
     EXPECT_EQ(Utf8Of(ms), "  Hello -42/x/obj/ 3.14/18446744073709551615  ");
+    EXPECT_STREQ(CFStringGetCStringPtr(ms, kCFStringEncodingUTF8), "  Hello -42/x/obj/ 3.14/18446744073709551615  ");
     CFStringTrimWhitespace(ms);
     EXPECT_EQ(Utf8Of(ms), "Hello -42/x/obj/ 3.14/18446744073709551615");
+    EXPECT_STREQ(CFStringGetCStringPtr(ms, kCFStringEncodingUTF8), "Hello -42/x/obj/ 3.14/18446744073709551615");
     EXPECT_EQ(CFStringFindAndReplace(ms, __CFStringMakeConstantString("/"), __CFStringMakeConstantString("|"),
                                      CFRange{0, CFStringGetLength(ms)}, 0),
               4);
