@@ -238,13 +238,18 @@ TEST(PropertyListMalformed, EveryCaseGivesNullAndAnError) {
     }
 }
 
-TEST(PropertyListMalformed, NestingUpToTheLimitIsRead) {
+TEST(PropertyListMalformed, NestingStopsAtFiveHundredTwelveLevels) {
     Result xml, binary;
     Parse(Nested("<array>", "</array>", 512), &xml);
     EXPECT_NE(xml.plist.value, nullptr);
     Parse(NestedBinary(512), &binary);
     EXPECT_NE(binary.plist.value, nullptr);
     EXPECT_TRUE(CFEqual(xml.plist.value, binary.plist.value));
+    Result deeperXml, deeperBinary;
+    Parse(Nested("<array>", "</array>", 513), &deeperXml);
+    Parse(NestedBinary(513), &deeperBinary);
+    EXPECT_EQ(deeperXml.plist.value, nullptr);
+    EXPECT_EQ(deeperBinary.plist.value, nullptr);
 }
 
 TEST(PropertyListBinary, EveryOffsetAndReferenceSizeReads) {
