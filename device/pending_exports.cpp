@@ -5,7 +5,6 @@
 //   GetDeviceInfo, GetInstalledApps, Install/Update/UninstallIpa,
 //   InstallProvisionProfile, RenameDevice, GetBatteryInfo  -> device info, apps, install, name, battery
 //   GetFilesInDirectory ... DownloadDirectoriesAndFilesFromDevice -> device files
-//   GetAppInfoFromIPA -> ipa/
 #include "device/OrvexDevice.h"
 
 int GetDeviceInfo(const wchar_t*, __IOS_DEVICE*) { return 0; }
@@ -25,4 +24,3 @@ int UploadDirectoriesAndFilesToDevice(const wchar_t*, const wchar_t*, const wcha
 int DownloadDirectoriesAndFilesFromDevice(const wchar_t*, const wchar_t*, const wchar_t*, ProgressCallback) {
     return 0;
 }
-int GetAppInfoFromIPA(const wchar_t*, __IOS_APP*) { return 0; }

@@ -13,7 +13,6 @@ TEST(PendingExports, AnswerZeroUntilBuilt) {
     ASSERT_TRUE(dll.ok());
     const wchar_t* id = L"0123456789abcdef0123456789abcdef01234567";
     __IOS_DEVICE device{};
-    __IOS_APP app{};
     __IOS_APP* apps = nullptr;
     __IOS_FILE file{};
     __IOS_FILE* files = nullptr;
@@ -34,7 +33,6 @@ TEST(PendingExports, AnswerZeroUntilBuilt) {
     EXPECT_EQ(dll.DeleteDirectoriesAndFilesOnDevice(id, L"/a", Progress), 0);
     EXPECT_EQ(dll.UploadDirectoriesAndFilesToDevice(id, L"C:\\a", L"/a", Progress), 0);
     EXPECT_EQ(dll.DownloadDirectoriesAndFilesFromDevice(id, L"/a", L"C:\\a", Progress), 0);
-    EXPECT_EQ(dll.GetAppInfoFromIPA(L"C:\\a.ipa", &app), 0);
 }
 
 TEST(VersionExports, LeaveTheBufferUnchanged) {

@@ -2,7 +2,7 @@
 """Test data of the archive reader, and the independent check of its PNG output.
 
   ipa_fixtures.py generate OUTDIR        archives, icons and property lists
-  ipa_fixtures.py check OUTDIR RESULTDIR decode what the PNG tests wrote
+  ipa_fixtures.py check OUTDIR RESULTDIR...  decode what the tests wrote
 
 Archives are written with zipfile, property lists with plistlib, PNG files
 chunk by chunk with zlib and struct; the check decodes PNG files with zlib
@@ -281,12 +281,91 @@ EXPECTED = {
     "cgbi_1024.png": (1024, 1024, lambda: pattern(1024, 1024), 0, 0),
     "plain.png": (SMALL_W, SMALL_H, lambda: SMALL_OPAQUE, 2, 0),
     "photo.png": (8, 8, lambda: [(200, 30, 60, 255)] * 64, 0, 8),
+    "app_icon.png": (SMALL_W, SMALL_H, lambda: cgbi_expected(SMALL), 2, 0),
 }
+
+
+def plist(value, binary=False):
+    return plistlib.dumps(value, fmt=plistlib.FMT_BINARY if binary else plistlib.FMT_XML)
+
+
+SUBGENRES = [{"genre": "g%d" % i, "genreId": 7000 + i} for i in range(25)]
+METADATA = {
+    "artistName": "Example Artist", "artistId": 284417353, "itemId": 6443843700, "itemName": "Store Name",
+    "softwareVersionBundleId": "com.example.store", "bundleVersion": "0.9", "kind": "software",
+    "genre": "Games", "genreId": 6014, "subgenres": SUBGENRES, "softwareVersionExternalIdentifier": 812345,
+    "releaseDate": "2012-06-25T07:00:00Z",
+}
+DEMO_INFO = {
+    "CFBundleDisplayName": "演示", "CFBundleName": "DemoName", "CFBundleVersion": "2.5",
+    "CFBundleIdentifier": "com.example.demo", "CFBundleIconFile": "Icon",
+}
+
+
+def ipa_fixtures(out):
+    d = os.path.join(out, "ipa")
+    icon = cgbi_png(SMALL, SMALL_W, SMALL_H)
+    bad_icon = PNG_SIG + chunk(b"CgBI", CGBI_DATA) + ihdr(4, 4) + chunk(b"IDAT", b"\xff" * 40) + chunk(b"IEND", b"")
+    app = lambda name, files: [("Payload/%s.app/%s" % (name, f), data) for f, data in files]
+    make_zip(os.path.join(d, "full.ipa"),
+             [("iTunesMetadata.plist", plist(METADATA))] +
+             app("Demo", [("Info.plist", plist(DEMO_INFO, True)), ("Icon.png", icon),
+                          ("Frameworks/Kit.framework/Info.plist", plist({"CFBundleIdentifier": "kit"})),
+                          ("Frameworks/Kit.framework/Icon.png", b"not the icon")]))
+    # The same identifier and version with an icon that can't be converted:
+    # only a cache hit gives 1.
+    make_zip(os.path.join(d, "full_bad_icon.ipa"),
+             app("Demo", [("Info.plist", plist(DEMO_INFO)), ("Icon.png", bad_icon)]))
+    make_zip(os.path.join(d, "nometa.ipa"),
+             app("NoMeta", [("Info.plist", plist({"CFBundleName": "OnlyName", "CFBundleVersion": "1.0",
+                                                   "CFBundleIdentifier": "com.example.nometa",
+                                                   "CFBundleIconFiles": ["Icon-72.png", "other.png"]})),
+                            ("icon-72.PNG", icon)]))
+    make_zip(os.path.join(d, "metaname.ipa"),
+             [("iTunesMetadata.plist", plist({"itemName": "StoreOnly", "subgenres": SUBGENRES[:2],
+                                               "softwareVersionBundleId": "com.example.metaname",
+                                               "bundleVersion": "3"}, True))] +
+             app("M", [("Info.plist", plist({"CFBundleIconFiles": []})),
+                       ("Icon.png", plain_png(SMALL_OPAQUE, SMALL_W, SMALL_H))]))
+    make_zip(os.path.join(d, "noicon.ipa"),
+             app("N", [("Info.plist", plist({"CFBundleIdentifier": "com.example.noicon",
+                                              "CFBundleIconFile": "Missing"}))]))
+    make_zip(os.path.join(d, "evilicon.ipa"),
+             app("E", [("Info.plist", plist({"CFBundleIdentifier": "com.example.evil",
+                                              "CFBundleIconFile": "..\\..\\..\\evil.png"}))]))
+    make_zip(os.path.join(d, "twoapps.ipa"),
+             app("First", [("Info.plist", plist({"CFBundleIdentifier": "com.example.first"}))]) +
+             app("Second", [("Info.plist", plist({"CFBundleIdentifier": "com.example.second"}))]))
+    make_zip(os.path.join(d, "long.ipa"),
+             app("L", [("Info.plist", plist({"CFBundleDisplayName": "名" * 80, "CFBundleIdentifier": "i" * 400,
+                                              "CFBundleVersion": "v" * 60}))]))
+    make_zip(os.path.join(d, "types.ipa"),
+             [("iTunesMetadata.plist", plist({"artistName": 5, "genreId": "x", "subgenres": "none",
+                                               "itemName": ["a"], "softwareVersionBundleId": "com.types",
+                                               "itemId": "12"}))] +
+             app("T", [("Info.plist", plist({"CFBundleIdentifier": 7, "CFBundleName": "T",
+                                              "CFBundleIconFile": 3}))]))
+    make_zip(os.path.join(d, "badmeta.ipa"),
+             [("iTunesMetadata.plist", b"<plist><dict><key>x")] +
+             app("B", [("Info.plist", plist({"CFBundleIdentifier": "com.example.badmeta"}))]))
+    make_zip(os.path.join(d, "badicon.ipa"),
+             app("Bad", [("Info.plist", plist({"CFBundleIdentifier": "com.example.badicon"})), ("Icon.png", bad_icon)]))
+    make_zip(os.path.join(d, "clash.ipa"),
+             [("Payload/C.app/Info.plist/", b""), ("Payload/C.app/Info.plist", b"x")])
+    make_zip(os.path.join(d, "arrayinfo.ipa"), app("A", [("Info.plist", plist(["not", "a", "dictionary"]))]))
+    make_zip(os.path.join(d, "nopayload.ipa"), [("App.app/Info.plist", plist({"CFBundleName": "x"}))])
+    make_zip(os.path.join(d, "noapp.ipa"), [("Payload/Info.plist", plist({"CFBundleName": "x"}))])
+    make_zip(os.path.join(d, "noappinfo.ipa"),
+             app("K", [("Frameworks/K.framework/Info.plist", plist({"CFBundleName": "x"}))]))
+    make_zip(os.path.join(d, "badinfo.ipa"), app("I", [("Info.plist", b"\x00\x01 not a property list")]))
+    good = open(os.path.join(d, "full.ipa"), "rb").read()
+    write(os.path.join(d, "truncated.ipa"), good[:len(good) // 2])
 
 
 def generate(out):
     zip_fixtures(out)
     png_fixtures(out)
+    ipa_fixtures(out)
     with open(os.path.join(out, ".stamp"), "w") as f:
         f.write("ok\n")
 
@@ -315,11 +394,12 @@ def check_rebuilt(source, rebuilt, name):
             raise AssertionError("%s: %r changed" % (name, gtype))
 
 
-def check(out, results):
+def check(out, folders):
     failures, checked = [], 0
     for name, (width, height, pixels, tol_alpha, tol_opaque) in sorted(EXPECTED.items()):
-        path = os.path.join(results, name)
-        if not os.path.exists(path):
+        found = [os.path.join(f, name) for f in folders if os.path.exists(os.path.join(f, name))]
+        path = found[0] if found else None
+        if not path:
             failures.append("%s: not written" % name)
             continue
         try:
@@ -338,12 +418,11 @@ def check(out, results):
             checked += 1
         except Exception as e:  # report every file, not just the first
             failures.append("%s: %s" % (name, e))
-    for name in sorted(os.listdir(results)):
-        if not name.endswith(".rebuilt"):
-            continue
+    rebuilt = [(f, n) for f in folders if os.path.isdir(f) for n in sorted(os.listdir(f)) if n.endswith(".rebuilt")]
+    for folder, name in rebuilt:
         source = open(os.path.join(out, "png", name[:-len(".rebuilt")]), "rb").read()
         try:
-            check_rebuilt(source, open(os.path.join(results, name), "rb").read(), name)
+            check_rebuilt(source, open(os.path.join(folder, name), "rb").read(), name)
             checked += 1
         except Exception as e:
             failures.append("%s: %s" % (name, e))
@@ -356,7 +435,7 @@ def check(out, results):
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "generate":
         generate(sys.argv[2])
-    elif len(sys.argv) == 4 and sys.argv[1] == "check":
-        sys.exit(check(sys.argv[2], sys.argv[3]))
+    elif len(sys.argv) >= 4 and sys.argv[1] == "check":
+        sys.exit(check(sys.argv[2], sys.argv[3:]))
     else:
         sys.exit(__doc__)

@@ -13,6 +13,8 @@ std::wstring DataPath(const std::wstring& name) { return testutil::ProgramFolder
 
 std::wstring PngResultsFolder() { return testutil::ProgramFolder() + L"\\..\\testdata\\ipa-png-results"; }
 
+std::wstring AppResultsFolder() { return testutil::ProgramFolder() + L"\\..\\testdata\\ipa-app-results"; }
+
 namespace {
 
 void Walk(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* out) {

@@ -14,6 +14,8 @@ namespace ipatest {
 std::wstring DataPath(const std::wstring& name);
 // Where the PNG tests leave their output for the independent check.
 std::wstring PngResultsFolder();
+// Where the archive tests leave the icon they produced, for the same check.
+std::wstring AppResultsFolder();
 
 // Relative paths ("a\b.txt") of every file and folder below `root`, sorted;
 // folders end in "\".
