@@ -8,10 +8,7 @@
 
 #include <windows.h>
 
-// clang-format off
-#include <unzip.h>
-#include <iowin32.h>
-// clang-format on
+#include "ipa/zip_file_io.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -135,7 +132,7 @@ int ZipExtractor::OpenArchive(const wchar_t* archivePath) {
     if (!archivePath || !*archivePath)
         return 0;
     zlib_filefunc64_def files;
-    fill_win32_filefunc64W(&files);
+    FillCachedWin32FileFunctions(&files);
     m_hZip = unzOpen2_64(archivePath, &files);
     return m_hZip ? 1 : 0;
 }
@@ -180,16 +177,13 @@ int ZipExtractor::ExtractAllTo(const wchar_t* destinationFolder) {
 
 ZipExtractor::Step ZipExtractor::ExtractCurrent(const std::wstring& destination, std::vector<char>& buffer,
                                                 int* result) {
+    // The information comes from the central directory; only an entry the
+    // delegate accepts is opened (which reads its local header), so a walk
+    // over thousands of entries reads little more than the directory.
     unzFile zip = Zip(m_hZip);
-    if (unzOpenCurrentFilePassword(zip, nullptr) != UNZ_OK) {
-        Message(kOpenFailed);
-        *result = 0;
-        return Step::Stop;
-    }
     unz_file_info64 info;
     if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
         Message(kInfoFailed);
-        unzCloseCurrentFile(zip);
         *result = 0;
         return Step::Stop;
     }
@@ -197,7 +191,6 @@ ZipExtractor::Step ZipExtractor::ExtractCurrent(const std::wstring& destination,
     if (unzGetCurrentFileInfo64(zip, &info, stored.data(), static_cast<uLong>(stored.size()), nullptr, 0, nullptr, 0) !=
         UNZ_OK) {
         Message(kInfoFailed);
-        unzCloseCurrentFile(zip);
         *result = 0;
         return Step::Stop;
     }
@@ -210,19 +203,20 @@ ZipExtractor::Step ZipExtractor::ExtractCurrent(const std::wstring& destination,
     }
 
     int filter = m_pDelegate->OnFilterEntry(name.c_str());
-    if (filter != 1 && filter != 2) {
-        unzCloseCurrentFile(zip);
+    if (filter != 1 && filter != 2)
         return Step::Next;
-    }
     if (!IsSafeEntryName(name)) {
         Message(kUnsafeName, name);
-        unzCloseCurrentFile(zip);
         return Step::Next;
     }
     if (!isFolder && info.uncompressed_size > kMaxEntryBytes) {
         Message(kTooLarge, name);
-        unzCloseCurrentFile(zip);
         return Step::Next;
+    }
+    if (unzOpenCurrentFilePassword(zip, nullptr) != UNZ_OK) {
+        Message(kOpenFailed);
+        *result = 0;
+        return Step::Stop;
     }
 
     std::wstring target = destination;

@@ -80,9 +80,8 @@ class ZipExtractor {
     // Opens the archive by its UTF-16 path; 1 when it could be opened.
     int OpenArchive(const wchar_t* archivePath);
     // Walks all entries, extracting what the delegate accepts below the
-    // folder. 1 on success (a cancelled run included), 0 on a failure that
-    // was reported through OnMessage. Throws CIpaException when a target
-    // file can't be created or written.
+    // folder. An entry is opened only when the delegate accepts it. 1 on success (a cancelled run included), 0 on a
+    // failure that was reported through OnMessage. Throws CIpaException when a target file can't be created or written.
     int ExtractAllTo(const wchar_t* destinationFolder);
     // Closes an open entry and the archive; always 1.
     int CloseArchive();

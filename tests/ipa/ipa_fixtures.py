@@ -228,6 +228,10 @@ def zip_fixtures(out):
     bad_header = bytearray(good)
     bad_header[0:4] = b"\0\0\0\0"
     write(os.path.join(out, "bad_local_header.zip"), bytes(bad_header))
+    other = bytearray(make_zip(os.path.join(out, "bad_other_header.zip"),
+                               [("a.txt", b"a"), ("Payload/A.app/Info.plist", b"kept")]))
+    other[0:4] = b"\0\0\0\0"  # the local header of a.txt, which is never opened
+    write(os.path.join(out, "bad_other_header.zip"), bytes(other))
     bad_data = bytearray(good)
     start = 30 + len("Payload/A.app/Info.plist")
     bad_data[start:start + 8] = b"\xff" * 8

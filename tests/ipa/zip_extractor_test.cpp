@@ -220,6 +220,13 @@ TEST_F(ZipExtraction, FailuresEndTheRunWithTheirText) {
     }
 }
 
+TEST_F(ZipExtraction, OnlyAcceptedEntriesAreOpened) {
+    // The damaged local header belongs to an entry the delegate passes over.
+    EXPECT_EQ(Extract(DataPath(L"bad_other_header.zip"), L"Info.plist", Dest(), m_delegate), 1);
+    EXPECT_EQ(ReadAll(Dest() + L"\\Payload\\A.app\\Info.plist"), "kept");
+    EXPECT_TRUE(m_delegate.messages.empty());
+}
+
 TEST_F(ZipExtraction, FailureTextsReachTheDailyLog) {
     ipatest::CapturedLog log;
     SingleFileZipDelegate delegate;
