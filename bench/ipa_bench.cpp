@@ -1,0 +1,113 @@
+// Our side of the archive benchmark: GetAppInfoFromIPA on the benchmark
+// archive with an empty icon cache (the first call) and with the icon cached,
+// the PNG normaliser on the icon, and the peak memory the calls committed.
+// bench/ipa_bench.sh runs it beside the npm reference packages.
+//
+//   orvex-ipa-bench ARCHIVE ICON RUNS
+//
+// Prints "name value" lines (milliseconds, megabytes).
+#include "ipa/app_info.h"
+#include "ipa/png_fixer.h"
+#include "platform/file.h"
+#include "platform/seams.h"
+#include "platform/vendor_loader.h"
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring g_temp, g_documents;
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template <typename Work> double TimeMs(Work&& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+double CommittedMb(bool peak) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return (peak ? counters.PeakPagefileUsage : counters.PagefileUsage) / (1024.0 * 1024.0);
+}
+
+double FileMb(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<double>(data.nFileSizeHigh) * 4294967296.0 + data.nFileSizeLow) / (1024.0 * 1024.0);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: orvex-ipa-bench ARCHIVE ICON [RUNS]\n");
+        return 2;
+    }
+    std::wstring archive = argv[1], icon = argv[2];
+    int runs = argc > 3 ? std::max(1, _wtoi(argv[3])) : 5;
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring root = std::wstring(temp) + L"orvex-ipa-bench-" + std::to_wstring(::GetCurrentProcessId());
+    g_temp = root + L"\\temp\\";
+    g_documents = root + L"\\documents";
+    ::CreateDirectoryW(root.c_str(), nullptr);
+    ::CreateDirectoryW(g_temp.c_str(), nullptr);
+    ::CreateDirectoryW(g_documents.c_str(), nullptr);
+    seams::Current().tempFolder = [] { return g_temp; };
+    seams::Current().documentsFolder = [] { return g_documents; };
+    if (LoadVendorLibraries() != 1) {
+        std::fprintf(stderr, "the value library could not be bound\n");
+        return 1;
+    }
+
+    // First calls: each with the icon cache emptied.
+    double before = CommittedMb(false);
+    std::vector<double> first, cached, normalise;
+    __IOS_APP app = {};
+    for (int i = 0; i < runs; ++i) {
+        RemoveLocalTree(g_documents + L"\\Tevrin\\AppIcons");
+        int result = 0;
+        first.push_back(TimeMs([&] { result = GetAppInfoFromIPA(archive.c_str(), &app); }));
+        if (result != 1 || !app.IconFile[0]) {
+            std::fprintf(stderr, "the archive was not read\n");
+            return 1;
+        }
+    }
+    double peak = CommittedMb(true) - before;
+    for (int i = 0; i < runs * 4; ++i)
+        cached.push_back(TimeMs([&] { GetAppInfoFromIPA(archive.c_str(), &app); }));
+    std::wstring output = root + L"\\icon-out.png";
+    for (int i = 0; i < runs * 4; ++i) {
+        normalise.push_back(TimeMs([&] {
+            CPngFixer fixer(icon.c_str());
+            fixer.ConvertToFile(output.c_str());
+        }));
+    }
+
+    std::printf("archive-mb %.1f\n", FileMb(archive));
+    std::printf("icon-mb %.2f\n", FileMb(icon));
+    std::printf("first-call-first %.1f\n", first[0]);
+    std::printf("first-call-median %.1f\n", Median(first));
+    std::printf("cached-call-median %.2f\n", Median(cached));
+    std::printf("normalise-median %.1f\n", Median(normalise));
+    std::printf("peak-commit-growth-mb %.1f\n", peak);
+    UnloadVendorLibraries();
+    RemoveLocalTree(root);
+    return 0;
+}

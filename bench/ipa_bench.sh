@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The archive reader's benchmark: builds a 100 MB .ipa with 5,000 entries and
+# a 512 x 512 CgBI icon, then times GetAppInfoFromIPA (first call and cached
+# call) and the icon normaliser beside the npm packages app-info-parser and
+# cgbi-to-png (installed under build/bench/node, run with the machine's
+# Node.js) on the same files, and prints one table.
+#   bench/ipa_bench.sh [RUNS]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+runs=${1:-5}
+build=${ORVEX_BUILD:-$root/build}
+out=$build/bench/ipa
+node_dir=$build/bench/node
+mkdir -p "$out" "$node_dir"
+
+"$root/scripts/build.sh" --target orvex-ipa-bench >/dev/null
+[ -f "$out/bench.ipa" ] || /usr/bin/python3 "$root/bench/make_bench_ipa.py" "$out"
+if [ ! -d "$node_dir/node_modules/app-info-parser" ] || [ ! -d "$node_dir/node_modules/cgbi-to-png" ]; then
+    npm install --prefix "$node_dir" --no-audit --no-fund --silent app-info-parser@1.1.6 cgbi-to-png@1.0.7
+fi
+"$root/scripts/prefix-setup.sh" >/dev/null
+
+NODE_PATH="$node_dir/node_modules" node "$root/bench/ipa_bench_node.js" "$out/bench.ipa" "$out/icon.png" "$out" "$runs" \
+    > "$out/node.txt"
+# Wine maps the Linux root as drive Z:.
+winpath() { local p; p=$(realpath "$1"); echo "Z:${p//\//\\}"; }
+"$root/scripts/wine-run" "$build/bin/orvex-ipa-bench.exe" "$(winpath "$out/bench.ipa")" "$(winpath "$out/icon.png")" \
+    "$runs" | tr -d '\r' > "$out/ours.txt"
+
+value() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+first=$(value first-call-median "$out/ours.txt")
+cached=$(value cached-call-median "$out/ours.txt")
+norm=$(value normalise-median "$out/ours.txt")
+parser=$(value app-info-parser-median "$out/node.txt")
+cgbi=$(value cgbi-to-png-median "$out/node.txt")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
+
+echo "archive: $(value archive-mb "$out/ours.txt") MiB, 5000 entries; icon: 512 x 512 CgBI; median of $runs runs"
+printf '%-44s %12s %12s %8s\n' "measure" "ours (ms)" "reference" "ratio"
+printf '%-44s %12s %12s %8s\n' "read archive, first call vs app-info-parser" "$first" "$parser" "$(ratio "$parser" "$first")x"
+printf '%-44s %12s %12s %8s\n' "read archive, cached call vs our first call" "$cached" "$first" "$(ratio "$first" "$cached")x"
+printf '%-44s %12s %12s %8s\n' "normalise icon vs cgbi-to-png" "$norm" "$cgbi" "$(ratio "$cgbi" "$norm")x"
+echo "our peak memory growth during the first calls: $(value peak-commit-growth-mb "$out/ours.txt") MiB" \
+    "(app-info-parser process peak RSS: $(value node-peak-rss-mb "$out/node.txt") MiB)"
