@@ -355,7 +355,7 @@ def ipa_fixtures(out):
     make_zip(os.path.join(d, "badicon.ipa"),
              app("Bad", [("Info.plist", plist({"CFBundleIdentifier": "com.example.badicon"})), ("Icon.png", bad_icon)]))
     make_zip(os.path.join(d, "clash.ipa"),
-             [("Payload/C.app/Info.plist/", b""), ("Payload/C.app/Info.plist", b"x")])
+             [("Payload/C.app/Info.plist/Info.plist", b"x"), ("Payload/C.app/Info.plist", b"x")])
     make_zip(os.path.join(d, "arrayinfo.ipa"), app("A", [("Info.plist", plist(["not", "a", "dictionary"]))]))
     make_zip(os.path.join(d, "nopayload.ipa"), [("App.app/Info.plist", plist({"CFBundleName": "x"}))])
     make_zip(os.path.join(d, "noapp.ipa"), [("Payload/Info.plist", plist({"CFBundleName": "x"}))])
