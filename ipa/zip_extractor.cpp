@@ -165,6 +165,8 @@ int ZipExtractor::ExtractAllTo(const wchar_t* destinationFolder) {
     }
     std::wstring destination = destinationFolder ? destinationFolder : L"";
     std::vector<char> buffer(kChunkBytes);
+    // Stored names are at most 65535 bytes: one read gives the whole name.
+    m_nameBuffer.assign(65536, '\0');
     int result = 1;
     m_nExistingState = 1;
     for (;;) {
@@ -182,18 +184,13 @@ ZipExtractor::Step ZipExtractor::ExtractCurrent(const std::wstring& destination,
     // over thousands of entries reads little more than the directory.
     unzFile zip = Zip(m_hZip);
     unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (unzGetCurrentFileInfo64(zip, &info, m_nameBuffer.data(), static_cast<uLong>(m_nameBuffer.size()), nullptr, 0,
+                                nullptr, 0) != UNZ_OK) {
         Message(kInfoFailed);
         *result = 0;
         return Step::Stop;
     }
-    std::vector<char> stored(info.size_filename + 1, '\0');
-    if (unzGetCurrentFileInfo64(zip, &info, stored.data(), static_cast<uLong>(stored.size()), nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-        Message(kInfoFailed);
-        *result = 0;
-        return Step::Stop;
-    }
+    const std::vector<char>& stored = m_nameBuffer;
     size_t storedLength = info.size_filename;
     bool isFolder = storedLength > 0 && (stored[storedLength - 1] == '/' || stored[storedLength - 1] == '\\');
     std::wstring name = Utf8ToWide(stored.data(), storedLength);
@@ -317,7 +314,6 @@ ZipExtractor::Step ZipExtractor::WriteCurrent(const std::wstring& name, const st
     unz_file_info64 info;
     if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK)
         SetStoredTime(file.get(), info.tmu_date);
-    ::FlushFileBuffers(file.get());
     file.reset();
     unzCloseCurrentFile(zip);
     m_pDelegate->OnEntryExtracted(name.c_str());

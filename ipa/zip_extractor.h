@@ -102,4 +102,5 @@ class ZipExtractor {
     void* m_hZip = nullptr;
     ZipArchiveDelegate* m_pDelegate = nullptr;
     int m_nExistingState = 1;
+    std::vector<char> m_nameBuffer;
 };

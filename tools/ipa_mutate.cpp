@@ -400,9 +400,11 @@ std::vector<std::wstring> ListTop(const std::wstring& folder) {
     WIN32_FIND_DATAW entry;
     UniqueFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
     if (find) {
-        do
-            names.push_back(entry.cFileName);
-        while (::FindNextFileW(find.get(), &entry));
+        do {
+            std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..")
+                names.push_back(name);
+        } while (::FindNextFileW(find.get(), &entry));
     }
     std::sort(names.begin(), names.end());
     return names;
