@@ -10,11 +10,14 @@
 #include "ipa/png_fixer.h"
 #include "platform/file.h"
 #include "platform/seams.h"
-#include "platform/vendor_loader.h"
+#include "platform/vendor_calls.h"
 
 #include <windows.h>
 
+#include <objidl.h>
 #include <psapi.h>
+
+#include <gdiplus.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +26,17 @@
 #include <vector>
 
 namespace {
+
+// Binds the value library stand-in beside the program: the reader calls
+// nothing else of the vendor libraries.
+bool BindValueLibrary() {
+    wchar_t program[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring folder(program, n);
+    folder.resize(folder.find_last_of(L'\\'));
+    HMODULE library = ::LoadLibraryW((folder + L"\\CoreFoundation.dll").c_str());
+    return library && vendor::BindLibrary(vendor::Library::Cf, library) == nullptr;
+}
 
 std::wstring g_temp, g_documents;
 
@@ -71,7 +85,10 @@ int wmain(int argc, wchar_t** argv) {
     ::CreateDirectoryW(g_documents.c_str(), nullptr);
     seams::Current().tempFolder = [] { return g_temp; };
     seams::Current().documentsFolder = [] { return g_documents; };
-    if (LoadVendorLibraries() != 1) {
+    ULONG_PTR gdiplus = 0;
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
+    if (!BindValueLibrary()) {
         std::fprintf(stderr, "the value library could not be bound\n");
         return 1;
     }
@@ -107,7 +124,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("cached-call-median %.2f\n", Median(cached));
     std::printf("normalise-median %.1f\n", Median(normalise));
     std::printf("peak-commit-growth-mb %.1f\n", peak);
-    UnloadVendorLibraries();
+    vendor::ClearSlots();
+    Gdiplus::GdiplusShutdown(gdiplus);
     RemoveLocalTree(root);
     return 0;
 }

@@ -12,7 +12,7 @@
 #include "platform/log.h"
 #include "platform/seams.h"
 #include "platform/text.h"
-#include "platform/vendor_loader.h"
+#include "platform/vendor_calls.h"
 
 #include <windows.h>
 
@@ -35,6 +35,19 @@ constexpr wchar_t kInfoUnreadable[] = L"Info.plist文件加载失败!";
 constexpr wchar_t kError[] = L"解压ipa时出现异常: %s";
 constexpr wchar_t kErrorWithoutText[] = L"解压ipa时出现异常。";
 constexpr wchar_t kNotBound[] = L"解压ipa时出现异常: CoreFoundation.dll未加载，请先调用LoadDllFunctions";
+
+// The reader needs only the value library: these are all its calls.
+bool ValueLibraryBound() {
+    return vendor::CFGetTypeID.address() && vendor::CFStringGetTypeID.address() &&
+           vendor::CFDictionaryGetTypeID.address() && vendor::CFArrayGetTypeID.address() &&
+           vendor::CFNumberGetTypeID.address() && vendor::CFDictionaryGetValue.address() &&
+           vendor::CFArrayGetCount.address() && vendor::CFArrayGetValueAtIndex.address() &&
+           vendor::CFNumberGetValue.address() && vendor::CFDataCreate.address() &&
+           vendor::CFPropertyListCreateWithData.address() && vendor::CFUUIDCreate.address() &&
+           vendor::CFUUIDCreateString.address() && vendor::CFStringGetLength.address() &&
+           vendor::CFStringGetBytes.address() && vendor::__CFStringMakeConstantString.address() &&
+           vendor::CFRelease.address();
+}
 
 constexpr size_t kMaxSubgenres = 20;
 
@@ -410,7 +423,7 @@ int GetAppInfoFromIPA(const wchar_t* ipaPath, __IOS_APP* app) {
         return 0;
     try {
         std::memset(app, 0, sizeof *app);
-        if (!VendorLibrariesBound()) {
+        if (!ValueLibraryBound()) {
             WriteDailyLog(kNotBound);
             return 0;
         }

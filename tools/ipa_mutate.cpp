@@ -16,7 +16,7 @@
 #include "ipa/zip_extractor.h"
 #include "platform/file.h"
 #include "platform/seams.h"
-#include "platform/vendor_loader.h"
+#include "platform/vendor_calls.h"
 
 #include <windows.h>
 
@@ -37,6 +37,17 @@
 #include <vector>
 
 namespace {
+
+// Binds the value library stand-in beside the program: the reader calls
+// nothing else of the vendor libraries.
+bool BindValueLibrary() {
+    wchar_t program[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring folder(program, n);
+    folder.resize(folder.find_last_of(L'\\'));
+    HMODULE library = ::LoadLibraryW((folder + L"\\CoreFoundation.dll").c_str());
+    return library && vendor::BindLibrary(vendor::Library::Cf, library) == nullptr;
+}
 
 using Bytes = std::vector<uint8_t>;
 using Random = std::mt19937;
@@ -523,9 +534,8 @@ int wmain(int argc, wchar_t** argv) {
     g_documents = f.documents;
     seams::Current().tempFolder = [] { return g_temp; };
     seams::Current().documentsFolder = [] { return g_documents; };
-    // Binds the value library (and starts GDI+) when the stand-in is
-    // installed; without it the reader itself is left out.
-    bool withReader = LoadVendorLibraries() == 1;
+    // Without the value library stand-in the reader itself is left out.
+    bool withReader = BindValueLibrary();
     ULONG_PTR gdiplus = 0;
     Gdiplus::GdiplusStartupInput input;
     Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
@@ -554,7 +564,7 @@ int wmain(int argc, wchar_t** argv) {
         Fail(total, "run", -1, L"the current folder changed");
     RemoveLocalTree(f.root);
     Gdiplus::GdiplusShutdown(gdiplus);
-    UnloadVendorLibraries();
+    vendor::ClearSlots();
 
     std::printf("archives: %ld run (%ld extracted, %ld raised an error), reader %s, slowest %.1f ms\n",
                 archiveTally.cases, archiveTally.succeeded, archiveTally.errors, withReader ? "included" : "left out",

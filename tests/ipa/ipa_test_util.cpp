@@ -2,6 +2,7 @@
 
 #include "platform/seams.h"
 #include "platform/text.h"
+#include "platform/vendor_calls.h"
 
 #include <windows.h>
 
@@ -16,6 +17,8 @@ std::wstring PngResultsFolder() { return testutil::ProgramFolder() + L"\\..\\tes
 std::wstring AppResultsFolder() { return testutil::ProgramFolder() + L"\\..\\testdata\\ipa-app-results"; }
 
 namespace {
+
+HMODULE g_valueLibrary = nullptr;
 
 void Walk(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* out) {
     for (const std::wstring& name : testutil::ListFolder(relative.empty() ? root : root + L"\\" + relative)) {
@@ -33,6 +36,19 @@ void Walk(const std::wstring& root, const std::wstring& relative, std::vector<st
 std::wstring g_documents;
 
 } // namespace
+
+bool BindValueLibrary() {
+    if (!g_valueLibrary)
+        g_valueLibrary = ::LoadLibraryW((testutil::ProgramFolder() + L"\\CoreFoundation.dll").c_str());
+    return g_valueLibrary && vendor::BindLibrary(vendor::Library::Cf, g_valueLibrary) == nullptr;
+}
+
+void UnbindValueLibrary() {
+    vendor::ClearSlots();
+    if (g_valueLibrary)
+        ::FreeLibrary(g_valueLibrary);
+    g_valueLibrary = nullptr;
+}
 
 std::vector<std::wstring> ListTree(const std::wstring& root) {
     std::vector<std::wstring> out;

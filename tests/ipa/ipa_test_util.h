@@ -17,6 +17,11 @@ std::wstring PngResultsFolder();
 // Where the archive tests leave the icon they produced, for the same check.
 std::wstring AppResultsFolder();
 
+// Binds the value library stand-in beside the test program into the slots
+// of the vendor calls (the device library is not needed by the reader).
+bool BindValueLibrary();
+void UnbindValueLibrary();
+
 // Relative paths ("a\b.txt") of every file and folder below `root`, sorted;
 // folders end in "\".
 std::vector<std::wstring> ListTree(const std::wstring& root);
