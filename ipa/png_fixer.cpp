@@ -15,7 +15,7 @@ namespace {
 constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr uint8_t kVariantSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0A, 0x0A, 0x1A, 0x0A};
 constexpr size_t kChunkOverhead = 12; // length, type, CRC
-constexpr size_t kDefaultImageBuffer = 1024 * 1024;
+constexpr size_t kInflatePieceBytes = 256 * 1024;
 
 uint32_t ReadBigEndian(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -70,37 +70,76 @@ class InflateStream {
     z_stream m_stream = {};
 };
 
-// Inflates the joined image data: one deflate stream after another while
-// input remains, all into one growing buffer of at most kMaxImageDataBytes.
-// An unfinished last stream is accepted with what it produced. Returns Z_OK
-// or the zlib error that stopped it.
-int InflateImageData(const uint8_t* data, size_t size, int windowBits, size_t expected, std::vector<uint8_t>& out) {
+// Deflates what it is fed into one zlib stream (level 6) held in memory.
+class Recompressor {
+  public:
+    explicit Recompressor(size_t expectedInput) {
+        if (deflateInit(&m_stream, Z_DEFAULT_COMPRESSION) != Z_OK)
+            throw CIpaException(L"ZLib error");
+        m_out.resize(deflateBound(&m_stream, static_cast<uLong>(std::max<size_t>(expectedInput, 4096))));
+    }
+    ~Recompressor() { deflateEnd(&m_stream); }
+    Recompressor(const Recompressor&) = delete;
+    Recompressor& operator=(const Recompressor&) = delete;
+
+    void Feed(const uint8_t* bytes, size_t count) { Run(bytes, count, Z_NO_FLUSH); }
+    std::vector<uint8_t> Finish() {
+        Run(nullptr, 0, Z_FINISH);
+        m_out.resize(m_stream.total_out);
+        return std::move(m_out);
+    }
+    void Restart() {
+        deflateReset(&m_stream);
+        m_fed = 0;
+    }
+    size_t Fed() const { return m_fed; }
+
+  private:
+    void Run(const uint8_t* bytes, size_t count, int flush) {
+        m_fed += count;
+        m_stream.next_in = const_cast<Bytef*>(bytes);
+        m_stream.avail_in = static_cast<uInt>(count);
+        for (;;) {
+            if (m_stream.total_out == m_out.size())
+                m_out.resize(m_out.size() * 2);
+            m_stream.next_out = m_out.data() + m_stream.total_out;
+            m_stream.avail_out = static_cast<uInt>(m_out.size() - m_stream.total_out);
+            int rc = deflate(&m_stream, flush);
+            if (rc == Z_STREAM_END || (flush == Z_NO_FLUSH && m_stream.avail_in == 0 && m_stream.avail_out > 0))
+                return;
+            if (rc != Z_OK && rc != Z_BUF_ERROR)
+                ThrowZlibError(rc);
+        }
+    }
+
+    z_stream m_stream = {};
+    std::vector<uint8_t> m_out;
+    size_t m_fed = 0;
+};
+
+// Inflates the joined image data, one deflate stream after another while
+// input remains, feeding what comes out to the recompressor piece by piece:
+// the whole image is never held inflated. An unfinished last stream is
+// accepted with what it produced. Returns Z_OK or the zlib error that
+// stopped it; more than kMaxImageDataBytes is refused as Z_MEM_ERROR.
+int InflateImageData(const uint8_t* data, size_t size, int windowBits, Recompressor& out) {
     InflateStream inflater(windowBits);
     z_stream* zs = inflater.get();
     zs->next_in = const_cast<Bytef*>(data);
     zs->avail_in = static_cast<uInt>(size);
-    // One byte beyond the limit tells "exactly full" from "too much".
-    const size_t limit = size_t{kMaxImageDataBytes} + 1;
-    out.resize(std::min(limit, expected ? expected + 1 : kDefaultImageBuffer));
-    size_t produced = 0;
+    std::vector<uint8_t> piece(kInflatePieceBytes);
     for (;;) {
-        if (produced == out.size()) {
-            if (out.size() >= limit)
-                return Z_MEM_ERROR;
-            out.resize(std::min(limit, out.size() * 2));
-        }
-        zs->next_out = out.data() + produced;
-        zs->avail_out = static_cast<uInt>(out.size() - produced);
+        zs->next_out = piece.data();
+        zs->avail_out = static_cast<uInt>(piece.size());
         uInt inBefore = zs->avail_in;
         int rc = inflate(zs, Z_NO_FLUSH);
-        size_t now = out.size() - zs->avail_out;
-        bool progress = now != produced || zs->avail_in != inBefore;
-        produced = now;
-        if (produced > kMaxImageDataBytes)
+        size_t produced = piece.size() - zs->avail_out;
+        if (out.Fed() + produced > kMaxImageDataBytes)
             return Z_MEM_ERROR;
+        out.Feed(piece.data(), produced);
         if (rc == Z_STREAM_END) {
             if (zs->avail_in == 0)
-                break;
+                return Z_OK;
             inflateReset(zs); // the rest is a further stream
             continue;
         }
@@ -110,28 +149,9 @@ int InflateImageData(const uint8_t* data, size_t size, int windowBits, size_t ex
             return rc;
         if (zs->avail_out == 0)
             continue; // room is all it needs
-        if (zs->avail_in == 0 || !progress)
-            break; // the data ends inside a stream: keep what it gave
+        if (zs->avail_in == 0 || (produced == 0 && zs->avail_in == inBefore))
+            return Z_OK; // the data ends inside a stream: keep what it gave
     }
-    out.resize(produced);
-    return Z_OK;
-}
-
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& raw) {
-    z_stream zs = {};
-    if (deflateInit(&zs, Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw CIpaException(L"ZLib error");
-    std::vector<uint8_t> out(deflateBound(&zs, static_cast<uLong>(raw.size())));
-    zs.next_in = const_cast<Bytef*>(raw.data());
-    zs.avail_in = static_cast<uInt>(raw.size());
-    zs.next_out = out.data();
-    zs.avail_out = static_cast<uInt>(out.size());
-    int rc = deflate(&zs, Z_FINISH);
-    out.resize(zs.total_out);
-    deflateEnd(&zs);
-    if (rc != Z_STREAM_END)
-        ThrowZlibError(rc);
-    return out;
 }
 
 } // namespace
@@ -231,15 +251,16 @@ void CPngFixer::RecompressImageData() {
         size = joined.size();
     }
 
-    size_t expected = ExpectedImageBytes(m_pChunks);
-    std::vector<uint8_t> raw;
-    int rc = InflateImageData(data, size, -MAX_WBITS, expected, raw);
+    Recompressor recompressor(ExpectedImageBytes(m_pChunks));
+    int rc = InflateImageData(data, size, -MAX_WBITS, recompressor);
     // Some tools keep the zlib header in a CgBI file.
-    if (rc == Z_DATA_ERROR && HasZlibHeader(data, size))
-        rc = InflateImageData(data, size, MAX_WBITS, expected, raw);
+    if (rc == Z_DATA_ERROR && HasZlibHeader(data, size)) {
+        recompressor.Restart();
+        rc = InflateImageData(data, size, MAX_WBITS, recompressor);
+    }
     if (rc != Z_OK)
         ThrowZlibError(rc);
-    m_imageData = Deflate(raw);
+    m_imageData = recompressor.Finish();
 }
 
 void CPngFixer::RebuildPng() {

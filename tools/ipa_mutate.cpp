@@ -462,6 +462,9 @@ void RunArchive(Tally& tally, const Folders& f, uint32_t seed, long index, bool 
             ++tally.succeeded;
     } catch (const CIpaException&) {
         ++tally.errors;
+    } catch (const std::exception& e) {
+        Fail(tally, "archive", index,
+             L"unexpected exception: " + std::wstring(e.what(), e.what() + std::strlen(e.what())));
     }
     if (withReader) {
         __IOS_APP app;
@@ -497,6 +500,8 @@ void RunPng(Tally& tally, const Folders& f, uint32_t seed, long index) {
         ++tally.errors;
         if (IsLocalFile(output))
             Fail(tally, "png", index, L"zlib error but an output file");
+    } catch (const std::exception& e) {
+        Fail(tally, "png", index, L"unexpected exception: " + std::wstring(e.what(), e.what() + std::strlen(e.what())));
     }
     tally.slowest = std::max(tally.slowest, timer.Milliseconds());
     CheckOutside(tally, f, "png", index);
@@ -547,10 +552,14 @@ int wmain(int argc, wchar_t** argv) {
     std::thread watchdog(Watchdog);
     Tally archiveTally, pngTally;
     for (long i = 0; i < archives; ++i) {
+        if (i && i % 2000 == 0)
+            std::fprintf(stderr, "archives: %ld done\n", i);
         if (onlyArchive < 0 || onlyArchive == i)
             RunArchive(archiveTally, f, seed, i, withReader && (i % 4 == 0 || onlyArchive == i));
     }
     for (long i = 0; i < pngs; ++i) {
+        if (i && i % 10000 == 0)
+            std::fprintf(stderr, "pngs: %ld done\n", i);
         if (onlyPng < 0 || onlyPng == i)
             RunPng(pngTally, f, seed, i);
     }
