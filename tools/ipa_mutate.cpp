@@ -370,9 +370,13 @@ Bytes BuildPng(Random& random) {
 // ---- the run ------------------------------------------------------------------------
 
 struct Folders {
-    std::wstring root;    // everything of the run
-    std::wstring allowed; // root\a\b: the only place anything may be written
-    std::wstring work, temp, documents, input;
+    std::wstring root;  // everything of the run
+    std::wstring input; // the archive or icon of the case
+    // The only places anything may be written: the extraction folder, and
+    // the reader's temporary and documents folders. They lie side by side
+    // two levels below the root, so a name that climbs out of one of them
+    // lands in a place that is watched.
+    std::wstring work, temp, documents;
 };
 
 std::wstring g_temp, g_documents;
@@ -392,15 +396,19 @@ void Walk(const std::wstring& folder, std::vector<std::wstring>* out) {
     } while (::FindNextFileW(find.get(), &entry));
 }
 
-// Everything under the root that is not the input, the allowed folder or
-// one of its parents.
+bool IsWithin(const std::wstring& path, const std::wstring& folder) {
+    return path == folder || path.compare(0, folder.size() + 1, folder + L"\\") == 0;
+}
+
+// Everything under the root that is not the input, inside one of the three
+// folders, or one of their parents.
 std::vector<std::wstring> WrittenOutside(const Folders& f) {
     std::vector<std::wstring> all, outside;
     Walk(f.root, &all);
     for (const std::wstring& path : all) {
-        bool inside = path.compare(0, f.allowed.size() + 1, f.allowed + L"\\") == 0;
-        bool parent = f.allowed.compare(0, path.size(), path) == 0 && f.allowed[path.size()] == L'\\';
-        if (!inside && !parent && path != f.allowed && path != f.input)
+        bool allowed = path == f.input || IsWithin(path, f.work) || IsWithin(path, f.temp) ||
+                       IsWithin(path, f.documents) || IsWithin(f.work, path);
+        if (!allowed)
             outside.push_back(path);
     }
     return outside;
@@ -528,10 +536,9 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
     f.root = std::wstring(temp) + L"orvex-mutate-" + std::to_wstring(::GetCurrentProcessId());
-    f.allowed = f.root + L"\\a\\b";
-    f.work = f.allowed + L"\\work";
-    f.temp = f.allowed + L"\\temp";
-    f.documents = f.allowed + L"\\documents";
+    f.work = f.root + L"\\a\\b\\work";
+    f.temp = f.root + L"\\a\\b\\temp";
+    f.documents = f.root + L"\\a\\b\\documents";
     f.input = f.root + L"\\input";
     ZipExtractor::CreateFolderPath(f.temp);
     ZipExtractor::CreateFolderPath(f.documents);
@@ -547,7 +554,28 @@ int wmain(int argc, wchar_t** argv) {
 
     wchar_t current[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, current);
-    std::vector<std::wstring> driveBefore = ListTop(L"C:"), currentBefore = ListTop(current);
+    // The places the rooted and drive-relative names aim at. (Other programs
+    // may write elsewhere on drive C: meanwhile, so only these are watched.)
+    std::vector<std::wstring> aimedAt;
+    for (const std::wstring& folder : {std::wstring(L"C:"), std::wstring(current), f.root, f.root + L"\\a"}) {
+        for (const wchar_t* name : {L"x", L"Info.plist", L"b"}) {
+            if (!(folder == f.root + L"\\a" && std::wstring(name) == L"b"))
+                aimedAt.push_back(folder + L"\\" + name);
+        }
+    }
+    std::vector<bool> existedBefore;
+    for (const std::wstring& path : aimedAt)
+        existedBefore.push_back(::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
+
+    // The watch itself must see a file that climbed out of the work folder.
+    std::wstring probe = f.root + L"\\a\\b\\x";
+    WriteBytes(probe, Bytes{1});
+    bool watchWorks = WrittenOutside(f) == std::vector<std::wstring>{probe};
+    ::DeleteFileW(probe.c_str());
+    if (!watchWorks) {
+        std::printf("FAIL: the watch over the work folder does not see a stray file\n");
+        return 1;
+    }
 
     std::thread watchdog(Watchdog);
     Tally archiveTally, pngTally;
@@ -567,10 +595,10 @@ int wmain(int argc, wchar_t** argv) {
     watchdog.join();
 
     Tally total;
-    if (ListTop(L"C:") != driveBefore)
-        Fail(total, "run", -1, L"the root of drive C: changed");
-    if (ListTop(current) != currentBefore)
-        Fail(total, "run", -1, L"the current folder changed");
+    for (size_t i = 0; i < aimedAt.size(); ++i) {
+        if (!existedBefore[i] && ::GetFileAttributesW(aimedAt[i].c_str()) != INVALID_FILE_ATTRIBUTES)
+            Fail(total, "run", -1, L"written where a name aimed: " + aimedAt[i]);
+    }
     RemoveLocalTree(f.root);
     Gdiplus::GdiplusShutdown(gdiplus);
     vendor::ClearSlots();
