@@ -264,6 +264,7 @@ struct __CFDictionary : cf::Object {
     void Set(const void* key, const void* value, bool add, bool replace);
     // Takes over the caller's references to key and value (only for
     // dictionaries with the kCFType callbacks); replaces an earlier key.
+    // On failure (an exception) the references stay with the caller.
     void AdoptPair(const void* key, const void* value);
     void Remove(const void* key);
     void Clear();
@@ -281,6 +282,7 @@ struct __CFDictionary : cf::Object {
   private:
     void RebuildSlots();
     void InsertSlot(size_t entryIndex);
+    void Append(const void* key, const void* value, CFHashCode hash);
 };
 
 struct __CFURL : cf::Object {

@@ -414,6 +414,29 @@ void __CFDictionary::RebuildSlots() {
 
 void __CFDictionary::Reserve(size_t count) { entries.reserve(count); }
 
+void __CFDictionary::Append(const void* key, const void* value, CFHashCode hash) {
+    // Everything that can fail comes before the entry is added, so a failure
+    // leaves the dictionary as it was and the pair with the caller.
+    if (entries.size() == entries.capacity())
+        entries.reserve(std::max<size_t>(8, entries.size() * 2));
+    const size_t count = entries.size() + 1;
+    std::vector<int32_t> grown;
+    if (count > kScanLimit && count * 2 > slots.size()) {
+        size_t size = 16;
+        while (size < count * 2)
+            size *= 2;
+        grown.assign(size, -1);
+    }
+    entries.push_back(Entry{key, value, hash});
+    if (!grown.empty()) {
+        slots.swap(grown);
+        for (size_t i = 0; i < entries.size(); ++i)
+            InsertSlot(i);
+    } else if (!slots.empty()) {
+        InsertSlot(entries.size() - 1);
+    }
+}
+
 void __CFDictionary::Set(const void* key, const void* value, bool add, bool replace) {
     const long found = Find(key);
     if (found >= 0 ? !replace : !add)
@@ -433,19 +456,16 @@ void __CFDictionary::Set(const void* key, const void* value, bool add, bool repl
     const void* newKey =
         cfTypeKeys ? (cf::Retain(key), key) : (keyCallbacks.retain ? keyCallbacks.retain(nullptr, key) : key);
     try {
-        entries.push_back(Entry{newKey, newValue, HashKey(key)});
-        if (entries.size() > kScanLimit && entries.size() * 2 > slots.size())
-            RebuildSlots();
-        else if (!slots.empty())
-            InsertSlot(entries.size() - 1);
+        Append(newKey, newValue, HashKey(key));
     } catch (...) {
-        if (entries.size() && entries.back().key == newKey)
-            entries.pop_back();
         if (cfTypeKeys)
             cf::Release(newKey);
+        else if (keyCallbacks.release)
+            keyCallbacks.release(nullptr, newKey);
         if (cfTypeValues)
             cf::Release(newValue);
-        RebuildSlots();
+        else if (valueCallbacks.release)
+            valueCallbacks.release(nullptr, newValue);
         throw;
     }
 }
@@ -459,11 +479,7 @@ void __CFDictionary::AdoptPair(const void* key, const void* value) {
         cf::Release(key);
         return;
     }
-    entries.push_back(Entry{key, value, HashKey(key)});
-    if (entries.size() > kScanLimit && entries.size() * 2 > slots.size())
-        RebuildSlots();
-    else if (!slots.empty())
-        InsertSlot(entries.size() - 1);
+    Append(key, value, HashKey(key));
 }
 
 void __CFDictionary::Remove(const void* key) {

@@ -100,7 +100,9 @@ CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability, int depth) {
             cf::Ref child(DeepCopy(e.value, mutability, depth + 1));
             if (!key || !child)
                 return nullptr;
-            copy->AdoptPair(key.release(), child.release());
+            copy->AdoptPair(key.get(), child.get());
+            key.release();
+            child.release();
         }
         return holder.release();
     }

@@ -297,7 +297,10 @@ class BinaryReader {
                 return nullptr;
             Retain(key);
             Retain(value);
+            cf::Ref heldKey(key), heldValue(value); // given back should the dictionary not take them
             dict->AdoptPair(key, value);
+            heldKey.release();
+            heldValue.release();
         }
         return holder.release();
     }
