@@ -10,6 +10,29 @@ struct StreamRelease {
     void operator()(IStream* s) const { s->Release(); }
 };
 
+// Reads the image's pixels as premultiplied ARGB; leaves them empty when
+// the image is not a bitmap or cannot be read.
+void ReadPremultiplied(DecodedImage* decoded) {
+    UINT type = 0;
+    if (gp::GdipGetImageType(decoded->image.get(), reinterpret_cast<Gdiplus::ImageType*>(&type)) != Gdiplus::Ok ||
+        type != Gdiplus::ImageTypeBitmap || decoded->width <= 0 || decoded->height <= 0)
+        return;
+    auto* bitmap = reinterpret_cast<Gdiplus::GpBitmap*>(decoded->image.get());
+    const Gdiplus::GpRect all(0, 0, decoded->width, decoded->height);
+    std::vector<uint32_t> pixels(static_cast<size_t>(decoded->width) * static_cast<size_t>(decoded->height));
+    Gdiplus::BitmapData data = {};
+    data.Width = static_cast<UINT>(decoded->width);
+    data.Height = static_cast<UINT>(decoded->height);
+    data.Stride = decoded->width * 4;
+    data.PixelFormat = PixelFormat32bppPARGB;
+    data.Scan0 = pixels.data();
+    if (gp::GdipBitmapLockBits(bitmap, &all, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                               PixelFormat32bppPARGB, &data) != Gdiplus::Ok)
+        return;
+    gp::GdipBitmapUnlockBits(bitmap, &data);
+    decoded->premultiplied = std::move(pixels);
+}
+
 } // namespace
 
 SharedImage DecodePngResource(HMODULE module, UINT id, const wchar_t* type) {
@@ -38,7 +61,13 @@ SharedImage DecodePngResource(HMODULE module, UINT id, const wchar_t* type) {
     Gdiplus::GpImage* image = nullptr;
     if (gp::GdipLoadImageFromStream(stream.get(), &image) != Gdiplus::Ok || !image)
         return nullptr;
-    return SharedImage(image, ImageDeleter());
+    auto decoded = std::make_shared<DecodedImage>();
+    decoded->image.reset(image);
+    SIZE pixels = ImageSize(image);
+    decoded->width = pixels.cx;
+    decoded->height = pixels.cy;
+    ReadPremultiplied(decoded.get());
+    return decoded;
 }
 
 SIZE ImageSize(Gdiplus::GpImage* image) {

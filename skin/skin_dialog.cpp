@@ -129,7 +129,7 @@ int CSkinDialog::OnCreate() {
         }
     }
     for (const auto& item : start)
-        *item.size = ImageSize(item.slot->get());
+        *item.size = {item.slot->image->width, item.slot->image->height};
     return 0;
 }
 
@@ -208,14 +208,19 @@ bool CSkinDialog::EnsureDrawingTools() {
     return true;
 }
 
-void CSkinDialog::DrawImage(Gdiplus::GpGraphics* g, Gdiplus::GpImage* image, POINT at, SIZE size) {
+void CSkinDialog::DrawImage(SkinFrame* frame, const SkinImage& image, POINT at, SIZE size) {
     if (!image)
         return;
+    // Unscaled images are blended straight into the frame; GDI+ draws the rest.
+    if (size.cx == image.image->width && size.cy == image.image->height &&
+        frame->Blit(*image.image, at.x, at.y, 0, 0, size.cx, size.cy))
+        return;
     const Gdiplus::GpPoint corners[3] = {{at.x, at.y}, {at.x + size.cx, at.y}, {at.x, at.y + size.cy}};
-    gp::GdipDrawImagePointsI(g, image, corners, 3);
+    gp::GdipDrawImagePointsI(frame->graphics(), image.get(), corners, 3);
+    frame->Flush();
 }
 
-void CSkinDialog::DrawBarText(Gdiplus::GpGraphics* g, const std::wstring& text) {
+void CSkinDialog::DrawBarText(SkinFrame* frame, const std::wstring& text) {
     if (!m_font)
         return;
     // Centre by the ink width: the bounds of the glyph outlines, not the advance.
@@ -236,10 +241,11 @@ void CSkinDialog::DrawBarText(Gdiplus::GpGraphics* g, const std::wstring& text) 
     }
     const Gdiplus::RectF layout(static_cast<float>(m_ptBar.x + (m_sizeBar.cx - inkWidth) * 0.5),
                                 static_cast<float>(m_ptBar.y + kTextTop), 0.0f, 0.0f);
-    gp::GdipDrawString(g, text.c_str(), -1, m_font.get(), &layout, m_format.get(), m_brush.get());
+    gp::GdipDrawString(frame->graphics(), text.c_str(), -1, m_font.get(), &layout, m_format.get(), m_brush.get());
+    frame->Flush();
 }
 
-void CSkinDialog::DrawProgressFill(Gdiplus::GpGraphics* g, double fraction) {
+void CSkinDialog::DrawProgressFill(SkinFrame* frame, double fraction) {
     const int w = m_sizeFill.cx;
     const int h = m_sizeFill.cy;
     const int x = m_ptBar.x;
@@ -248,9 +254,15 @@ void CSkinDialog::DrawProgressFill(Gdiplus::GpGraphics* g, double fraction) {
     const int srcWidth = static_cast<int>(w * fraction);
     if (srcWidth <= 0 || !m_pImgFill)
         return;
-    const Gdiplus::GpPoint corners[3] = {{x, y}, {static_cast<int>(x + w * fraction), y}, {x, y + h}};
-    gp::GdipDrawImagePointsRectI(g, m_pImgFill.get(), corners, 3, srcLeft, 0, srcWidth, h, Gdiplus::UnitPixel, nullptr,
-                                 nullptr, nullptr);
+    // The destination is as wide as the source: the fill is never scaled.
+    const int dstRight = static_cast<int>(x + w * fraction);
+    if (dstRight - x == srcWidth && h == m_pImgFill.image->height &&
+        frame->Blit(*m_pImgFill.image, x, y, srcLeft, 0, srcWidth, h))
+        return;
+    const Gdiplus::GpPoint corners[3] = {{x, y}, {dstRight, y}, {x, y + h}};
+    gp::GdipDrawImagePointsRectI(frame->graphics(), m_pImgFill.get(), corners, 3, srcLeft, 0, srcWidth, h,
+                                 Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
+    frame->Flush();
 }
 
 bool CSkinDialog::LoadBar(UINT id) { return LoadPngResource(id, kPng, &m_pImgBar) != 0; }
@@ -259,19 +271,18 @@ bool CSkinDialog::ComposeFrame(const wchar_t* text, double fraction, SkinFrame* 
     *failure = nullptr;
     if (!frame->Create(m_sizeBackground.cx, m_sizeBackground.cy) || !EnsureDrawingTools())
         return false;
-    Gdiplus::GpGraphics* g = frame->graphics();
-    DrawImage(g, m_pImgBackground.get(), {0, 0}, m_sizeBackground);
+    DrawImage(frame, m_pImgBackground, {0, 0}, m_sizeBackground);
 
     if (!LoadPngResource(m_bHoverMin ? kImgMinimizeHover : kImgMinimize, kPng, &m_pImgMin)) {
         *failure = kErrMin;
         return false;
     }
-    DrawImage(g, m_pImgMin.get(), m_ptMin, m_sizeMin);
+    DrawImage(frame, m_pImgMin, m_ptMin, m_sizeMin);
     if (!LoadPngResource(m_bHoverClose ? kImgCloseHover : kImgClose, kPng, &m_pImgClose)) {
         *failure = kErrClose;
         return false;
     }
-    DrawImage(g, m_pImgClose.get(), m_ptClose, m_sizeClose);
+    DrawImage(frame, m_pImgClose, m_ptClose, m_sizeClose);
 
     UINT bar = 0;
     switch (m_nState) {
@@ -315,16 +326,16 @@ bool CSkinDialog::ComposeFrame(const wchar_t* text, double fraction, SkinFrame* 
         *failure = kErrBar;
         return false;
     }
-    DrawImage(g, m_pImgBar.get(), m_ptBar, m_sizeBar);
+    DrawImage(frame, m_pImgBar, m_ptBar, m_sizeBar);
 
     if (m_nState == 5) {
-        DrawProgressFill(g, fraction);
-        DrawImage(g, m_pImgFillCap.get(), m_ptBar, m_sizeFillCap);
+        DrawProgressFill(frame, fraction);
+        DrawImage(frame, m_pImgFillCap, m_ptBar, m_sizeFillCap);
         m_strStatus = text;
-        DrawBarText(g, m_strStatus);
-        DrawImage(g, m_pImgSpinner.get(), m_ptBar, {m_sizeSpinner.cx, m_sizeFill.cy});
+        DrawBarText(frame, m_strStatus);
+        DrawImage(frame, m_pImgSpinner, m_ptBar, {m_sizeSpinner.cx, m_sizeFill.cy});
     } else {
-        DrawBarText(g, m_strStatus);
+        DrawBarText(frame, m_strStatus);
     }
     if (m_nState == 4) {
         SkinImage arrow;
@@ -332,7 +343,7 @@ bool CSkinDialog::ComposeFrame(const wchar_t* text, double fraction, SkinFrame* 
             *failure = kErrArrow;
             return false;
         }
-        DrawImage(g, arrow.get(), kArrowAt, ImageSize(arrow.get()));
+        DrawImage(frame, arrow, kArrowAt, {arrow.image->width, arrow.image->height});
     }
     frame->FinishDrawing();
     return true;

@@ -24,7 +24,7 @@ extern int g_nSpinnerTick;
 struct SkinImage {
     UINT nId = 0;
     skin::SharedImage image;
-    Gdiplus::GpImage* get() const { return image.get(); }
+    Gdiplus::GpImage* get() const { return image ? image->image.get() : nullptr; }
     explicit operator bool() const { return image != nullptr; }
 };
 
@@ -108,9 +108,9 @@ class CSkinDialog : public CDialog {
 
   private:
     bool EnsureDrawingTools();
-    void DrawImage(Gdiplus::GpGraphics* g, Gdiplus::GpImage* image, POINT at, SIZE size);
-    void DrawBarText(Gdiplus::GpGraphics* g, const std::wstring& text);
-    void DrawProgressFill(Gdiplus::GpGraphics* g, double fraction);
+    void DrawImage(skin::SkinFrame* frame, const SkinImage& image, POINT at, SIZE size);
+    void DrawBarText(skin::SkinFrame* frame, const std::wstring& text);
+    void DrawProgressFill(skin::SkinFrame* frame, double fraction);
     bool LoadBar(UINT id);
     void OnHoverNotice(WPARAM wParam, bool hover);
     void PaintMinimizedIcon();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "skin/gdiplus_holders.h"
+#include "skin/png_resource.h"
 
 #include <cstdint>
 
@@ -27,6 +28,12 @@ class SkinFrame {
     HBITMAP bitmap() const { return static_cast<HBITMAP>(m_bitmap.get()); }
     // Premultiplied 0xAARRGGBB of pixel (x, y); 0 outside the surface.
     uint32_t Pixel(int x, int y) const;
+    // Draws the source rectangle (srcX, srcY, width, height) of `image`
+    // unscaled with its top-left corner at (x, y), blending source-over;
+    // clipped to both. False when the image has no pixels to draw from.
+    bool Blit(const DecodedImage& image, int x, int y, int srcX, int srcY, int width, int height);
+    // Lets GDI+ finish what it drew before pixels are written directly.
+    void Flush();
     // Ends drawing: flushes GDI+ and releases its context on the surface.
     void FinishDrawing();
 
