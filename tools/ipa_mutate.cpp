@@ -531,6 +531,8 @@ int wmain(int argc, wchar_t** argv) {
     uint32_t seed = static_cast<uint32_t>(Argument(argc, argv, L"--seed", 1));
     long archives = Argument(argc, argv, L"--archives", 10000), pngs = Argument(argc, argv, L"--pngs", 100000);
     long onlyArchive = Argument(argc, argv, L"--only-archive", -1), onlyPng = Argument(argc, argv, L"--only-png", -1);
+    long firstArchive = Argument(argc, argv, L"--first-archive", 0);
+    bool verbose = Argument(argc, argv, L"--verbose", 0) != 0;
 
     Folders f;
     wchar_t temp[MAX_PATH + 1] = {};
@@ -579,7 +581,9 @@ int wmain(int argc, wchar_t** argv) {
 
     std::thread watchdog(Watchdog);
     Tally archiveTally, pngTally;
-    for (long i = 0; i < archives; ++i) {
+    for (long i = firstArchive; i < archives; ++i) {
+        if (verbose)
+            std::fprintf(stderr, "archive %ld\n", i);
         if (i && i % 2000 == 0)
             std::fprintf(stderr, "archives: %ld done\n", i);
         if (onlyArchive < 0 || onlyArchive == i)
