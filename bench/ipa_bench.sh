@@ -34,11 +34,19 @@ norm=$(value normalise-median "$out/ours.txt")
 parser=$(value app-info-parser-median "$out/node.txt")
 cgbi=$(value cgbi-to-png-median "$out/node.txt")
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
+row() { printf '%-44s %12s %12s %8s\n' "$1" "$2" "$3" "$(ratio "$3" "$2")x"; }
 
-echo "archive: $(value archive-mb "$out/ours.txt") MiB, 5000 entries; icon: 512 x 512 CgBI; median of $runs runs"
-printf '%-44s %12s %12s %8s\n' "measure" "ours (ms)" "reference" "ratio"
-printf '%-44s %12s %12s %8s\n' "read archive, first call vs app-info-parser" "$first" "$parser" "$(ratio "$parser" "$first")x"
-printf '%-44s %12s %12s %8s\n' "read archive, cached call vs our first call" "$cached" "$first" "$(ratio "$first" "$cached")x"
-printf '%-44s %12s %12s %8s\n' "normalise icon vs cgbi-to-png" "$norm" "$cgbi" "$(ratio "$cgbi" "$norm")x"
+echo "archive: $(value archive-mb "$out/ours.txt") MiB, 5000 entries; icon: 512 x 512 CgBI; median of $runs runs;" \
+    "load average $(cut -d' ' -f1 /proc/loadavg)"
+printf '%-44s %12s %12s %8s\n' "wall-clock time (ms)" "ours" "reference" "ratio"
+row "read archive, first call vs app-info-parser" "$first" "$parser"
+row "read archive, cached call vs our first call" "$cached" "$first"
+row "normalise icon vs cgbi-to-png" "$norm" "$cgbi"
+printf '%-44s %12s %12s %8s\n' "processor time, mean (ms)" "ours" "reference" "ratio"
+row "read archive, first call vs app-info-parser" "$(value first-call-cpu "$out/ours.txt")" \
+    "$(value app-info-parser-cpu "$out/node.txt")"
+row "read archive, cached call vs our first call" "$(value cached-call-cpu "$out/ours.txt")" \
+    "$(value first-call-cpu "$out/ours.txt")"
+row "normalise icon vs cgbi-to-png" "$(value normalise-cpu "$out/ours.txt")" "$(value cgbi-to-png-cpu "$out/node.txt")"
 echo "our peak memory growth during the first calls: $(value peak-commit-growth-mb "$out/ours.txt") MiB" \
     "(app-info-parser process peak RSS: $(value node-peak-rss-mb "$out/node.txt") MiB)"
