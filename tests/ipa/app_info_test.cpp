@@ -12,6 +12,10 @@
 
 #include <windows.h>
 
+#include <objidl.h>
+
+#include <gdiplus.h>
+
 #include <algorithm>
 
 namespace {
@@ -19,14 +23,24 @@ namespace {
 using ipatest::DataPath;
 using testutil::TempDir;
 
+// What LoadDllFunctions provides in production: the value library bound and
+// GDI+ started.
 class VendorEnvironment : public testing::Environment {
   public:
     void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&m_gdiplus, &input, nullptr), Gdiplus::Ok);
         ASSERT_TRUE(ipatest::BindValueLibrary()) << "the value library stand-in must be built";
         RemoveLocalTree(ipatest::AppResultsFolder());
         ASSERT_TRUE(::CreateDirectoryW(ipatest::AppResultsFolder().c_str(), nullptr));
     }
-    void TearDown() override { ipatest::UnbindValueLibrary(); }
+    void TearDown() override {
+        ipatest::UnbindValueLibrary();
+        Gdiplus::GdiplusShutdown(m_gdiplus);
+    }
+
+  private:
+    ULONG_PTR m_gdiplus = 0;
 };
 const auto* const g_vendor = testing::AddGlobalTestEnvironment(new VendorEnvironment);
 
