@@ -102,6 +102,10 @@ class FileService {
     afc_connection* connection() const { return m_connection; }
     // The privileged service "com.apple.afc2" was obtained.
     bool privileged() const { return m_privileged; }
+    // One of the two services was started. After a failed OpenFileService
+    // this and privileged() still tell how far it got (the jailbreak test
+    // needs to know even when the file connection then failed).
+    bool started() const { return m_started; }
     bool IsOpen() const { return m_connection != nullptr; }
 
   private:
@@ -110,6 +114,7 @@ class FileService {
     afc_connection* m_connection = nullptr;
     SOCKET m_socket = INVALID_SOCKET;
     bool m_privileged = false;
+    bool m_started = false;
 };
 
 // Run inside an open session: starts "com.apple.afc2", else "com.apple.afc",

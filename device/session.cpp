@@ -55,6 +55,8 @@ bool OpenFileService(DeviceSession& session, FileService* service) {
         session.Close();
         return false;
     }
+    service->m_started = true;
+    service->m_privileged = privileged;
     // The service socket stays usable after the session ends.
     session.Close();
     afc_connection* connection = nullptr;
@@ -65,7 +67,6 @@ bool OpenFileService(DeviceSession& session, FileService* service) {
     }
     service->m_connection = connection;
     service->m_socket = socket;
-    service->m_privileged = privileged;
     return true;
 }
 
@@ -79,6 +80,7 @@ void CloseFileService(FileService* service) {
     service->m_connection = nullptr;
     service->m_socket = INVALID_SOCKET;
     service->m_privileged = false;
+    service->m_started = false;
 }
 
 FileService::~FileService() { CloseFileService(this); }
