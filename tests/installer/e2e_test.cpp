@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 using namespace automation;
@@ -16,6 +19,21 @@ using namespace automation;
 constexpr wchar_t kHandsetFile[] = L"C:\\Quillon.deb";
 constexpr wchar_t kTabletFile[] = L"C:\\QuillonHD.deb";
 constexpr int kIdInstall = 1003, kIdMinimize = 1005, kIdClose = 1006;
+
+// Every file under `folder` with its size, to see whether anything changed.
+void ListTree(const std::wstring& folder, std::vector<std::wstring>* entries) {
+    for (const auto& name : testutil::ListFolder(folder)) {
+        std::wstring path = folder + L"\\" + name;
+        if (IsLocalDirectory(path)) {
+            entries->push_back(path + L"\\");
+            ListTree(path, entries);
+        } else {
+            std::string bytes;
+            testutil::ReadFileBytes(path, &bytes);
+            entries->push_back(path + L" " + std::to_wstring(bytes.size()));
+        }
+    }
+}
 
 class EndToEnd : public ::testing::Test {
   protected:
@@ -25,12 +43,22 @@ class EndToEnd : public ::testing::Test {
         ::DeleteFileW(kTabletFile);
         ASSERT_TRUE(m_app.Start());
         m_window = m_app.WaitForWindow(15000);
-        ASSERT_TRUE(m_window) << "no window titled Orvex助手安装器";
+        ASSERT_TRUE(m_window) << "no window titled Orvex助手安装器; exit status "
+                              << (m_app.Running() ? -1 : static_cast<long>(m_app.WaitForExit(0).value_or(999)));
     }
     void TearDown() override {
         if (m_app.Running() && m_window)
             ::PostMessageW(m_window, WM_CLOSE, 0, 0);
         m_app.WaitForExit(5000);
+    }
+    // The colour the screen shows on the bar, right of its text.
+    COLORREF BarColour() const {
+        RECT rect;
+        ::GetWindowRect(m_window, &rect);
+        HDC screen = ::GetDC(nullptr);
+        COLORREF colour = ::GetPixel(screen, rect.left + 38 + 290, rect.top + 90 + 20);
+        ::ReleaseDC(nullptr, screen);
+        return colour;
     }
     bool InstallEnabled() const { return ::IsWindowEnabled(::GetDlgItem(m_window, kIdInstall)) != FALSE; }
 
@@ -64,17 +92,25 @@ TEST_F(EndToEnd, SecondStartBringsTheFirstForwardAndEndsWithOne) {
     EXPECT_EQ(::GetForegroundWindow(), m_window);
 }
 
+// The bar's colours on screen: amber for a message, green for an offer.
+bool IsAmber(COLORREF c) { return GetRValue(c) > GetGValue(c) && GetGValue(c) > GetBValue(c) + 40; }
+bool IsGreen(COLORREF c) { return GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40; }
+
 TEST_F(EndToEnd, DeviceArrivalAndRemovalShowWithinASecond) {
+    ASSERT_TRUE(WaitUntil([&] { return IsAmber(BarColour()); }, 2000)) << "waiting for a device";
     std::wstring id = m_farm.Create(testfarm::kIPhone4S);
     ASSERT_FALSE(id.empty());
-    EXPECT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 1000)) << "plugged in";
+    EXPECT_TRUE(WaitUntil([&] { return IsGreen(BarColour()) && InstallEnabled(); }, 1000)) << "plugged in";
     ASSERT_TRUE(m_farm.Detach(id));
-    EXPECT_TRUE(WaitUntil([&] { return !InstallEnabled(); }, 1000)) << "unplugged";
+    EXPECT_TRUE(WaitUntil([&] { return IsAmber(BarColour()) && !InstallEnabled(); }, 1000)) << "unplugged";
 }
 
 TEST_F(EndToEnd, NotJailbrokenDeviceAnsweredNoClosesTheWindow) {
     std::wstring id = m_farm.Create(testfarm::kIPad2);
     ASSERT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 3000));
+    std::vector<std::wstring> before, after;
+    ListTree(m_farm.HostPath(id, L"/"), &before);
+    ASSERT_FALSE(before.empty());
     Click(::GetDlgItem(m_window, kIdInstall));
     auto ask = WaitForMessageBox(m_app.pid(), 5000);
     ASSERT_TRUE(ask);
@@ -88,8 +124,8 @@ TEST_F(EndToEnd, NotJailbrokenDeviceAnsweredNoClosesTheWindow) {
     ASSERT_TRUE(status) << "the window closes and the program ends";
     EXPECT_FALSE(IsLocalFile(kHandsetFile));
     EXPECT_FALSE(IsLocalFile(kTabletFile));
-    std::wstring staging = m_farm.HostPath(id, L"/var/root/Media/Cydia/AutoInstall");
-    EXPECT_TRUE(testutil::ListFolder(staging).empty()) << "nothing sent to the device";
+    ListTree(m_farm.HostPath(id, L"/"), &after);
+    EXPECT_EQ(after, before) << "nothing sent to the device";
 }
 
 TEST_F(EndToEnd, EnterShowsTheLetterAAndTheWindowStays) {
