@@ -18,25 +18,6 @@ constexpr wchar_t kErrSockets[] = L"Socket init error!";
 constexpr wchar_t kErrLibraries[] = L"dll加载失败，请先安装8.0以上版本的 Apple iTunes。";
 
 // The trace file, opened (created anew) while the program image loads.
-class StartupTrace {
-  public:
-    explicit StartupTrace(const wchar_t* path)
-        : m_file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr)) {}
-    // The banner in text mode (CR LF), then the file is closed for good.
-    void WriteBannerAndClose() {
-        if (!m_file)
-            return;
-        static const char kBanner[] = "Imbry's log:\r\n";
-        DWORD written = 0;
-        ::WriteFile(m_file.get(), kBanner, sizeof kBanner - 1, &written, nullptr);
-        m_file.reset();
-    }
-
-  private:
-    UniqueHandle m_file;
-};
-
 StartupTrace g_startupTrace(L"C:\\ZOrod.txt");
 
 // A value read into `data` (`size` bytes, `type`) is a well-formed string:
@@ -61,6 +42,19 @@ bool IsStringValue(DWORD type, const BYTE* data, DWORD size) {
 }
 
 } // namespace
+
+StartupTrace::StartupTrace(const wchar_t* path)
+    : m_file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr)) {}
+
+void StartupTrace::WriteBannerAndClose() {
+    if (!m_file)
+        return;
+    static const char kBanner[] = "Imbry's log:\r\n";
+    DWORD written = 0;
+    ::WriteFile(m_file.get(), kBanner, sizeof kBanner - 1, &written, nullptr);
+    m_file.reset();
+}
 
 void WriteStartupTrace() { g_startupTrace.WriteBannerAndClose(); }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "installer/framework/app.h"
+#include "platform/handles.h"
 
 class CInstallOrvexApp : public CApplication {
   public:
@@ -20,4 +21,14 @@ bool IsAppleMobileDeviceInstalled();
 // The start-up trace file "C:\ZOrod.txt": created when the program is
 // loaded, it receives one banner line at start and is closed. When it
 // cannot be created the program runs on without it.
+class StartupTrace {
+  public:
+    explicit StartupTrace(const wchar_t* path);
+    // The banner in text mode (CR LF), then the file is closed for good.
+    void WriteBannerAndClose();
+    bool open() const { return static_cast<bool>(m_file); }
+
+  private:
+    UniqueHandle m_file;
+};
 void WriteStartupTrace();

@@ -144,7 +144,13 @@ BOOL CInstallOrvexDlg::OnInitDialog() {
     return TRUE;
 }
 
+void CInstallOrvexDlg::CloseProgressSlot() {
+    std::lock_guard<std::mutex> hold(m_progressLock);
+    m_openProgress.reset();
+}
+
 void CInstallOrvexDlg::ShowState(int state, const std::wstring& status) {
+    CloseProgressSlot();
     RunOnWindowThread([this, state, status] {
         m_nState = state;
         if (state == 0)
@@ -154,13 +160,34 @@ void CInstallOrvexDlg::ShowState(int state, const std::wstring& status) {
 }
 
 void CInstallOrvexDlg::ShowProgress(const std::wstring& text, double fraction) {
-    RunOnWindowThread([this, text, fraction] {
+    if (IsWindowThread())
+        CloseProgressSlot(); // shown at once, after what waits
+    std::shared_ptr<Progress> slot;
+    {
+        std::lock_guard<std::mutex> hold(m_progressLock);
+        if (m_openProgress) {
+            *m_openProgress = {text, fraction};
+            return;
+        }
+        slot = std::make_shared<Progress>(Progress{text, fraction});
+        if (!IsWindowThread())
+            m_openProgress = slot;
+    }
+    RunOnWindowThread([this, slot] {
+        Progress shown;
+        {
+            std::lock_guard<std::mutex> hold(m_progressLock);
+            if (m_openProgress == slot)
+                m_openProgress.reset();
+            shown = *slot;
+        }
         m_nState = 5;
-        RenderSkin(text.c_str(), fraction);
+        RenderSkin(shown.text.c_str(), shown.fraction);
     });
 }
 
 void CInstallOrvexDlg::EnableInstallButton(bool enable) {
+    CloseProgressSlot();
     RunOnWindowThread([this, enable] { ::EnableWindow(m_btnInstall.m_hWnd, enable ? TRUE : FALSE); });
 }
 

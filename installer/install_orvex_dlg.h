@@ -57,7 +57,10 @@ class CInstallOrvexDlg : public CSkinDialog {
     // Hand-overs to the window's thread; any thread, never waiting.
     // State 0 shows `status`; states 1 to 4 their own captions.
     void ShowState(int state, const std::wstring& status = std::wstring());
-    // State 5: the progress bar with `text` and `fraction`.
+    // State 5: the progress bar with `text` and `fraction`. Progress that
+    // comes faster than the window repaints is merged: while a progress
+    // repaint is still waiting its turn (and nothing was handed over after
+    // it), a newer one only replaces its text and fraction.
     void ShowProgress(const std::wstring& text, double fraction);
     void EnableInstallButton(bool enable);
 
@@ -99,6 +102,15 @@ class CInstallOrvexDlg : public CSkinDialog {
     bool Summarize(const std::wstring& identifier);
     void SecureSingleInstance();
     void DeletePackageFiles();
+
+    struct Progress {
+        std::wstring text;
+        double fraction;
+    };
+    void CloseProgressSlot();
+
+    std::mutex m_progressLock;
+    std::shared_ptr<Progress> m_openProgress; // guarded by m_progressLock
 
     mutable std::mutex m_lock;
     std::vector<std::wstring> m_devices;      // guarded by m_lock

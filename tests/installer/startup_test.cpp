@@ -185,4 +185,25 @@ TEST_F(StartupTest, NormalEndDestroysTheDialogThenReturnsThenUnbinds) {
     ExpectTraceHoldsOnlyTheBanner();
 }
 
+TEST(StartupTraceFile, IsCreatedAnewAndHoldsOnlyTheBanner) {
+    testutil::TempDir dir;
+    std::wstring path = dir / L"trace.txt";
+    ASSERT_TRUE(testutil::WriteFileBytes(path, std::string(100, 'x')));
+    StartupTrace trace(path.c_str());
+    EXPECT_TRUE(trace.open());
+    trace.WriteBannerAndClose();
+    trace.WriteBannerAndClose(); // closed for good
+    std::string bytes;
+    ASSERT_TRUE(testutil::ReadFileBytes(path, &bytes));
+    EXPECT_EQ(bytes, "Imbry's log:\r\n");
+}
+
+TEST(StartupTraceFile, ProgramRunsOnWhenItCannotBeCreated) {
+    testutil::TempDir dir;
+    StartupTrace trace((dir / L"no such folder\\trace.txt").c_str());
+    EXPECT_FALSE(trace.open());
+    trace.WriteBannerAndClose();
+    EXPECT_TRUE(testutil::ListFolder(dir.path()).empty());
+}
+
 } // namespace

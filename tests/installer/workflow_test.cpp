@@ -331,4 +331,33 @@ TEST_F(WorkflowTest, NoDeviceEventReachesADestroyedDialog) {
     EXPECT_EQ(fakecalls::Get().infoReads, 1) << "the later event found no dialog";
 }
 
+// Progress from the install work, faster than the window repaints.
+std::vector<std::pair<int, std::wstring>> g_pushed;
+BOOL WINAPI RecordPush(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD) {
+    g_pushed.emplace_back(g_pInstallDlg->m_nState, g_pInstallDlg->m_strStatus);
+    return TRUE;
+}
+DWORD WINAPI ReportProgress(void* p) {
+    auto* dlg = static_cast<CInstallOrvexDlg*>(p);
+    for (int i = 1; i <= 500; ++i)
+        dlg->ShowProgress(std::to_wstring(i) + L" K", i / 1000.0);
+    dlg->ShowState(3);
+    for (int i = 501; i <= 1000; ++i)
+        dlg->ShowProgress(std::to_wstring(i) + L" K", i / 1000.0);
+    return 0;
+}
+
+TEST_F(WorkflowTest, ProgressFasterThanRepaintsIsMergedInOrder) {
+    g_pushed.clear();
+    m_dlg->m_pfnUpdateLayeredWindow = RecordPush;
+    HANDLE thread = ::CreateThread(nullptr, 0, ReportProgress, m_dlg.get(), 0, nullptr);
+    ASSERT_TRUE(thread);
+    ::WaitForSingleObject(thread, 10000);
+    ::CloseHandle(thread);
+    testutil::PumpMessages(100);
+    const std::vector<std::pair<int, std::wstring>> expected = {{5, L"500 K"}, {3, L"正在安装..."}, {5, L"1000 K"}};
+    EXPECT_EQ(g_pushed, expected) << "one repaint for each run of progress, states in their order";
+    EXPECT_EQ(m_dlg->m_dProgress, 1.0);
+}
+
 } // namespace
