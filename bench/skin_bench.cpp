@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 
@@ -70,13 +71,18 @@ int wmain(int argc, wchar_t** argv) {
             std::fprintf(stderr, "the window could not be created\n");
             status = 1;
         } else {
-            std::printf("RenderSkin, %d frames each, frames per second (390 x 220)\n", frames);
+            std::printf("RenderSkin, best of 5 batches of %d frames, frames per second (390 x 220)\n", frames / 5);
             std::printf("%-8s %-22s %12s %12s\n", "state", "images", "compose", "compose+push");
             for (int state : {0, 5}) {
                 for (bool cache : {true, false}) {
                     Measure(dlg, state, cache, 20, true); // warm up
-                    double compose = Measure(dlg, state, cache, frames, false);
-                    double render = Measure(dlg, state, cache, frames, true);
+                    // The best of five batches: the machine is shared, and
+                    // the slow batches measure the neighbours.
+                    double compose = 0, render = 0;
+                    for (int batch = 0; batch < 5; ++batch) {
+                        compose = std::max(compose, Measure(dlg, state, cache, frames / 5, false));
+                        render = std::max(render, Measure(dlg, state, cache, frames / 5, true));
+                    }
                     std::printf("%-8d %-22s %12.0f %12.0f\n", state, cache ? "decoded once" : "decoded per load",
                                 compose, render);
                 }
