@@ -1,0 +1,140 @@
+// The simulated device farm: a folder with one sub-folder per device.
+//
+//   <farm>\farm.lock              writers' lock; its first 8 bytes count the changes
+//   <farm>\<UDID>\device.plist    the device's description (XML property list)
+//   <farm>\<UDID>\root\...        the device's file system (see devfs.h)
+//
+// Every change goes through the farm lock and bumps the change counter, so
+// that every process using the farm (the device library in each program,
+// the command-line tool) sees it by reading 8 bytes.
+#pragma once
+
+#include "sim/farm/devfs.h"
+#include "sim/farm/plist.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace simfarm {
+
+// Keys of a device description.
+namespace key {
+extern const char kUniqueDeviceID[];
+extern const char kTemplate[];
+extern const char kAttached[];
+extern const char kConnectionID[];
+extern const char kPaired[];
+extern const char kServices[];
+extern const char kLockdown[]; // the default (unnamed) domain
+extern const char kDomains[];  // named domains: name -> dict
+extern const char kApplications[];
+extern const char kProvisioningProfiles[];
+extern const char kAFCDeviceInfo[];
+extern const char kFaults[];
+extern const char kFaultSerial[]; // in Faults: bumped on every fault change
+} // namespace key
+
+// Faults that can be set per device.
+enum class Fault {
+    Connect,       // AMDeviceConnect fails
+    Pair,          // pairing and its validation fail
+    Session,       // AMDeviceStartSession fails
+    Afc2Service,   // the privileged file service does not start
+    AfcService,    // the ordinary file service does not start
+    AfcConnection, // AFCConnectionOpen fails
+    DeviceInfo,    // AFCDeviceInfoOpen fails
+    ReadAfter,     // file reads fail once N bytes have been read (counted)
+    WriteAfter,    // file writes fail once N bytes have been written (counted)
+    UnplugAfter,   // the device is unplugged once N bytes have moved (counted)
+    Lookup,        // application lookup refused
+    Install,       // application install, upgrade and uninstall refused
+};
+
+struct FaultInfo {
+    Fault fault;
+    const char* name; // command-line and control-function name
+    const char* key;  // key in the description's Faults dict
+    bool counted;     // takes a byte count instead of on/off
+    const char* summary;
+};
+
+const std::vector<FaultInfo>& Faults();
+const FaultInfo* FindFault(const std::string& name);
+const FaultInfo& InfoOf(Fault fault);
+
+// Pseudo-domain that addresses the file service's device information
+// (Model, FSTotalBytes, FSFreeBytes, FSBlockSize) in SetValue/GetValue.
+extern const char kAfcDomain[];
+
+// A unique device identifier usable as a folder name: 1 to 64 characters
+// of letters, digits and "-".
+bool IsValidUdid(const std::string& udid);
+// 40 random lower-case hexadecimal digits, as the devices of that era use.
+std::string MakeUdid();
+
+// Text forms of values for the command-line tool and the control functions.
+// Types: string, integer, real, bool, data (hexadecimal), date (ISO 8601).
+bool ParseValueText(const std::string& type, const std::string& text, Value* out, std::string* error);
+std::string ValueText(const Value& value);
+const char* TypeName(const Value& value);
+
+class Farm {
+  public:
+    explicit Farm(const std::wstring& folder);
+
+    const std::wstring& folder() const { return m_folder; }
+    std::wstring DeviceFolder(const std::string& udid) const;
+    std::wstring DescriptionPath(const std::string& udid) const;
+    std::wstring RootFolder(const std::string& udid) const;
+    DeviceFs Files(const std::string& udid) const { return DeviceFs(RootFolder(udid)); }
+
+    // Creates the farm folder (one level) when it is missing.
+    bool Prepare(std::string* error) const;
+    // The change counter; 0 for a farm nobody has changed yet.
+    uint64_t Generation() const;
+    // Identifiers of the devices present, in folder order.
+    std::vector<std::string> Devices() const;
+    bool Load(const std::string& udid, Value* description, std::string* error = nullptr) const;
+
+    using Change = std::function<bool(Value& description, std::string* error)>;
+    // Applies `change` to the description under the farm lock and stores it.
+    bool Update(const std::string& udid, const Change& change, std::string* error) const;
+
+    // A new device from a template; `udid` empty makes one up. Not attached.
+    bool Create(const std::string& templateName, const std::string& udid, std::string* created,
+                std::string* error) const;
+    bool Remove(const std::string& udid, std::string* error) const;
+    // Plugging in gives the device a new connection number.
+    bool Attach(const std::string& udid, std::string* error) const;
+    bool Detach(const std::string& udid, std::string* error) const;
+    bool SetPaired(const std::string& udid, bool paired, std::string* error) const;
+    // `amount`: 0 clears, non-zero sets (the byte count of a counted fault).
+    bool SetFault(const std::string& udid, Fault fault, int64_t amount, std::string* error) const;
+    bool ClearFaults(const std::string& udid, std::string* error) const;
+    // `domain` empty: the default lockdown domain; kAfcDomain: the file
+    // service's device information; otherwise a named lockdown domain.
+    bool SetValue(const std::string& udid, const std::string& domain, const std::string& key, const Value& value,
+                  std::string* error) const;
+    bool RemoveValue(const std::string& udid, const std::string& domain, const std::string& key,
+                     std::string* error) const;
+    bool GetValue(const std::string& udid, const std::string& domain, const std::string& key, Value* out,
+                  std::string* error) const;
+
+  private:
+    bool Store(const std::string& udid, const Value& description, std::string* error) const;
+
+    std::wstring m_folder;
+};
+
+// Helpers over a loaded description.
+bool IsAttached(const Value& description);
+int64_t ConnectionId(const Value& description);
+int64_t FaultAmount(const Value& description, Fault fault);
+int64_t FaultSerial(const Value& description);
+// The dict of a domain ("" default, kAfcDomain, or named), or null.
+const Value* DomainOf(const Value& description, const std::string& domain);
+Value* DomainOf(Value& description, const std::string& domain, bool make);
+
+} // namespace simfarm

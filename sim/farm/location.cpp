@@ -1,0 +1,40 @@
+#include "sim/farm/location.h"
+
+#include <shlobj.h>
+
+namespace simfarm {
+
+const wchar_t kFarmVariable[] = L"DEVICESIM_FARM";
+const wchar_t kFarmFolderName[] = L"DeviceFarm";
+
+std::wstring FarmFolderFromEnvironment() {
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD n = ::GetEnvironmentVariableW(kFarmVariable, value, static_cast<DWORD>(std::size(value)));
+    if (n == 0 || n >= std::size(value))
+        return std::wstring();
+    return std::wstring(value, n);
+}
+
+std::wstring FarmFolderBeside(HMODULE module) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD n = ::GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
+    if (n == 0 || n >= std::size(path))
+        return std::wstring();
+    std::wstring folder(path, n);
+    size_t slash = folder.find_last_of(L"\\/");
+    folder = slash == std::wstring::npos ? std::wstring(L".") : folder.substr(0, slash);
+    return folder + L"\\" + kFarmFolderName;
+}
+
+std::wstring InstalledFarmFolder() {
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, common)) &&
+        FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return std::wstring();
+    std::wstring folder = common;
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    return folder + L"Apple\\Mobile Device Support\\" + kFarmFolderName;
+}
+
+} // namespace simfarm

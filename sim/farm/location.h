@@ -1,0 +1,24 @@
+// Where a device farm lives: the folder named by the environment variable
+// DEVICESIM_FARM when it is set, otherwise the folder "DeviceFarm" beside
+// the stand-in device library (in a prepared prefix, under the vendor's
+// "Mobile Device Support" folder).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace simfarm {
+
+extern const wchar_t kFarmVariable[];   // "DEVICESIM_FARM"
+extern const wchar_t kFarmFolderName[]; // "DeviceFarm"
+
+// The value of DEVICESIM_FARM, or empty text.
+std::wstring FarmFolderFromEnvironment();
+// "<folder of module>\DeviceFarm".
+std::wstring FarmFolderBeside(HMODULE module);
+// "<common files>\Apple\Mobile Device Support\DeviceFarm": the farm of the
+// installed stand-in, found the way the program finds the vendor's library.
+std::wstring InstalledFarmFolder();
+
+} // namespace simfarm
