@@ -1,0 +1,387 @@
+// The file service: connections over service sockets, attribute lists,
+// folder listings, folder and path edits, and files read and written in
+// chunks, all on the device's folder tree.
+#include "sim/farm/devfs.h"
+#include "sim/mobiledevice/exports.h"
+#include "sim/mobiledevice/simulator.h"
+
+#include <map>
+#include <set>
+
+using namespace simfarm;
+using namespace mdsim;
+
+namespace {
+
+const char kAfcService[] = "com.apple.afc";
+const char kAfc2Service[] = "com.apple.afc2";
+// The ordinary service serves this folder as its root.
+const char kMediaFolder[] = "/var/mobile/Media";
+
+struct FileSlot {
+    UniqueHandle file;
+    uint64_t mode = 0;
+    bool append = false;
+};
+
+struct Connection {
+    std::shared_ptr<FarmView> view;
+    std::string udid;
+    int64_t connection = 0;
+    DeviceFs files{L"."};
+
+    std::mutex lock; // guards the tables below
+    std::map<uint64_t, std::shared_ptr<FileSlot>> open;
+    uint64_t nextRef = 1;
+    std::set<const void*> directories;
+
+    bool Live(DeviceState* state, bool fresh = true) const {
+        return view->State(udid, state, fresh) && state->attached && state->connection == connection;
+    }
+};
+
+// A key/value list (file attributes or device information).
+struct Dictionary {
+    KeyValues pairs;
+    size_t next = 0;
+};
+
+struct Directory {
+    const void* owner = nullptr; // the connection
+    std::vector<std::string> names;
+    size_t next = 0;
+};
+
+Registry<Connection> g_connections;
+Registry<Dictionary> g_dictionaries;
+Registry<Directory> g_directories;
+
+bool CanRead(uint64_t mode) {
+    return mode == kModeRead || mode == kModeReadWrite || mode == kModeReadWriteTruncate || mode == kModeReadAppend;
+}
+bool CanWrite(uint64_t mode) { return mode >= kModeReadWrite; }
+
+// The connection behind `key`, checked for a device still plugged in.
+// Reads and writes of file contents pass `fresh` false: they run once per
+// chunk, and a state a few milliseconds old is good enough for them.
+int Use(afc_connection* key, std::shared_ptr<Connection>* out, DeviceState* state, bool fresh = true) {
+    *out = g_connections.Get(key);
+    if (!*out)
+        return kAfcInvalidArgument;
+    if (!(*out)->Live(state, fresh))
+        return kAfcServiceNotConnected;
+    return kAfcSuccess;
+}
+
+std::shared_ptr<FileSlot> FindFile(Connection& c, afc_file_ref ref) {
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.open.find(ref);
+    return it == c.open.end() ? nullptr : it->second;
+}
+
+afc_dictionary* NewDictionary(KeyValues pairs) {
+    auto d = std::make_shared<Dictionary>();
+    d->pairs = std::move(pairs);
+    return static_cast<afc_dictionary*>(g_dictionaries.Add(std::move(d)));
+}
+
+} // namespace
+
+extern "C" int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connection** connection) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        if (!connection)
+            return static_cast<int>(kAfcInvalidArgument);
+        ServiceRecord record;
+        if (!FindService(socket, &record) || (record.service != kAfcService && record.service != kAfc2Service))
+            return static_cast<int>(kAfcInvalidArgument);
+        auto c = std::make_shared<Connection>();
+        c->view = record.view;
+        c->udid = record.udid;
+        c->connection = record.connection;
+        DeviceState state;
+        if (!c->Live(&state))
+            return static_cast<int>(kAfcServiceNotConnected);
+        if (state.Fault(Fault::AfcConnection))
+            return static_cast<int>(kAfcServiceNotConnected);
+        c->files = record.view->farm().Files(record.udid);
+        if (record.service == kAfcService) {
+            int status = c->files.Confine(kMediaFolder);
+            if (status != kAfcSuccess)
+                return status;
+        }
+        *connection = static_cast<afc_connection*>(g_connections.Add(std::move(c)));
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCConnectionClose(afc_connection* connection) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c = g_connections.Take(connection);
+        if (!c)
+            return static_cast<int>(kAfcInvalidArgument);
+        std::set<const void*> directories;
+        {
+            std::lock_guard<std::mutex> guard(c->lock);
+            c->open.clear(); // closes the files
+            directories.swap(c->directories);
+        }
+        for (const void* d : directories)
+            g_directories.Take(d);
+        DeviceState state;
+        return static_cast<int>(c->Live(&state) ? kAfcSuccess : kAfcServiceNotConnected);
+    });
+}
+
+extern "C" int __cdecl AFCDeviceInfoOpen(afc_connection* connection, afc_dictionary** info) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        if (!info)
+            return static_cast<int>(kAfcInvalidArgument);
+        if (state.Fault(Fault::DeviceInfo))
+            return static_cast<int>(kAfcIoError);
+        Value description;
+        if (!c->view->farm().Load(c->udid, &description))
+            return static_cast<int>(kAfcIoError);
+        KeyValues pairs;
+        if (const Value* values = DomainOf(description, kAfcDomain)) {
+            for (const Value::Entry& entry : values->entries())
+                pairs.emplace_back(entry.first, ValueText(entry.second));
+        }
+        *info = NewDictionary(std::move(pairs));
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCFileInfoOpen(afc_connection* connection, const char* path, afc_dictionary** info) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        if (!path || !info)
+            return static_cast<int>(kAfcInvalidArgument);
+        KeyValues pairs;
+        status = c->files.Info(path, &pairs);
+        if (status != kAfcSuccess)
+            return status;
+        *info = NewDictionary(std::move(pairs));
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCKeyValueRead(afc_dictionary* dict, char** key, char** value) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Dictionary> d = g_dictionaries.Get(dict);
+        if (!d || !key || !value)
+            return static_cast<int>(kAfcInvalidArgument);
+        // The texts stay valid until the list is closed.
+        if (d->next >= d->pairs.size()) {
+            *key = nullptr;
+            *value = nullptr;
+            return static_cast<int>(kAfcSuccess);
+        }
+        auto& pair = d->pairs[d->next++];
+        *key = pair.first.data();
+        *value = pair.second.data();
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCKeyValueClose(afc_dictionary* dict) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        return static_cast<int>(g_dictionaries.Take(dict) ? kAfcSuccess : kAfcInvalidArgument);
+    });
+}
+
+extern "C" int __cdecl AFCDirectoryOpen(afc_connection* connection, const char* path, afc_directory** dir) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        if (!path || !dir)
+            return static_cast<int>(kAfcInvalidArgument);
+        auto d = std::make_shared<Directory>();
+        status = c->files.List(path, &d->names);
+        if (status != kAfcSuccess)
+            return status;
+        d->owner = connection;
+        void* key = g_directories.Add(std::move(d));
+        {
+            std::lock_guard<std::mutex> guard(c->lock);
+            c->directories.insert(key);
+        }
+        *dir = static_cast<afc_directory*>(key);
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCDirectoryRead(afc_connection* connection, afc_directory* dir, char** name) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state, false);
+        if (status != kAfcSuccess)
+            return status;
+        std::shared_ptr<Directory> d = g_directories.Get(dir);
+        if (!d || d->owner != connection || !name)
+            return static_cast<int>(kAfcInvalidArgument);
+        *name = d->next < d->names.size() ? d->names[d->next++].data() : nullptr;
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCDirectoryClose(afc_connection* connection, afc_directory* dir) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c = g_connections.Get(connection);
+        std::shared_ptr<Directory> d = g_directories.Get(dir);
+        if (!c || !d || d->owner != connection)
+            return static_cast<int>(kAfcInvalidArgument);
+        g_directories.Take(dir);
+        {
+            std::lock_guard<std::mutex> guard(c->lock);
+            c->directories.erase(dir);
+        }
+        DeviceState state;
+        return static_cast<int>(c->Live(&state) ? kAfcSuccess : kAfcServiceNotConnected);
+    });
+}
+
+extern "C" int __cdecl AFCDirectoryCreate(afc_connection* connection, const char* path) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        return path ? c->files.MakeFolder(path) : static_cast<int>(kAfcInvalidArgument);
+    });
+}
+
+extern "C" int __cdecl AFCRemovePath(afc_connection* connection, const char* path) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        return path ? c->files.Remove(path) : static_cast<int>(kAfcInvalidArgument);
+    });
+}
+
+extern "C" int __cdecl AFCRenamePath(afc_connection* connection, const char* oldPath, const char* newPath) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        return oldPath && newPath ? c->files.Rename(oldPath, newPath) : static_cast<int>(kAfcInvalidArgument);
+    });
+}
+
+extern "C" int __cdecl AFCFileRefOpen(afc_connection* connection, const char* path, uint64_t mode, afc_file_ref* ref) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state);
+        if (status != kAfcSuccess)
+            return status;
+        if (!path || !ref)
+            return static_cast<int>(kAfcInvalidArgument);
+        auto file = std::make_shared<FileSlot>();
+        file->mode = mode;
+        status = c->files.OpenFile(path, mode, &file->file, &file->append);
+        if (status != kAfcSuccess)
+            return status;
+        std::lock_guard<std::mutex> guard(c->lock);
+        uint64_t handle = c->nextRef++;
+        c->open[handle] = std::move(file);
+        *ref = handle;
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCFileRefRead(afc_connection* connection, afc_file_ref ref, void* buffer,
+                                      unsigned int* length) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state, false);
+        if (status != kAfcSuccess)
+            return status;
+        if (!length || (!buffer && *length > 0))
+            return static_cast<int>(kAfcInvalidArgument);
+        std::shared_ptr<FileSlot> file = FindFile(*c, ref);
+        if (!file)
+            return static_cast<int>(kAfcInvalidArgument);
+        if (!CanRead(file->mode))
+            return static_cast<int>(kAfcPermissionDenied);
+        FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Read, *length);
+        if (budget.limited && budget.cap == 0)
+            return static_cast<int>(kAfcReadError);
+        DWORD got = 0;
+        if (budget.cap > 0 && !::ReadFile(file->file.get(), buffer, budget.cap, &got, nullptr))
+            return AfcStatusFromWin32(::GetLastError());
+        if (c->view->Moved(c->udid, state, FarmView::Direction::Read, got))
+            Unplug(*c->view, c->udid);
+        *length = got;
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref ref, const void* buffer,
+                                       unsigned int length) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c;
+        DeviceState state;
+        int status = Use(connection, &c, &state, false);
+        if (status != kAfcSuccess)
+            return status;
+        if (!buffer && length > 0)
+            return static_cast<int>(kAfcInvalidArgument);
+        std::shared_ptr<FileSlot> file = FindFile(*c, ref);
+        if (!file)
+            return static_cast<int>(kAfcInvalidArgument);
+        if (!CanWrite(file->mode))
+            return static_cast<int>(kAfcPermissionDenied);
+        FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Write, length);
+        if (file->append)
+            ::SetFilePointer(file->file.get(), 0, nullptr, FILE_END);
+        DWORD written = 0;
+        // What a fault lets through is written: the device keeps a partial file.
+        if (budget.cap > 0 && !::WriteFile(file->file.get(), buffer, budget.cap, &written, nullptr))
+            return AfcStatusFromWin32(::GetLastError());
+        if (c->view->Moved(c->udid, state, FarmView::Direction::Write, written))
+            Unplug(*c->view, c->udid);
+        if (budget.limited || written != length)
+            return static_cast<int>(kAfcWriteError);
+        return static_cast<int>(kAfcSuccess);
+    });
+}
+
+extern "C" int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref) {
+    return Guarded<int>(kAfcInternalError, [&] {
+        std::shared_ptr<Connection> c = g_connections.Get(connection);
+        if (!c)
+            return static_cast<int>(kAfcInvalidArgument);
+        std::shared_ptr<FileSlot> file;
+        {
+            std::lock_guard<std::mutex> guard(c->lock);
+            auto it = c->open.find(ref);
+            if (it == c->open.end())
+                return static_cast<int>(kAfcInvalidArgument);
+            file = std::move(it->second);
+            c->open.erase(it);
+        }
+        file.reset(); // closes the file whatever the device's state
+        DeviceState state;
+        return static_cast<int>(c->Live(&state) ? kAfcSuccess : kAfcServiceNotConnected);
+    });
+}

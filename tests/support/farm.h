@@ -1,0 +1,118 @@
+// Test helper: a private simulated device farm and the stand-in device
+// library (iTunesMobileDevice.dll) loaded into the test process.
+//
+//   testfarm::SimulatedFarm farm;                     // empty farm in a temp folder
+//   std::wstring id = farm.Create(testfarm::kIPhone4S); // made and plugged in
+//   farm.SetFault(id, L"write-after", 4096);
+//   farm.Detach(id);
+//
+// The farm lives in a fresh temporary folder, named to the whole process by
+// DEVICESIM_FARM, so that the stand-in, however it is loaded (by this
+// helper, or by name through the program's loader, which then finds this
+// same module), uses it; parallel test programs never share a farm. Only one
+// SimulatedFarm should exist at a time in a process. Everything is removed
+// when the object goes.
+#pragma once
+
+#include "platform/vendor_abi.h"
+#include "tests/support/test_util.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace testfarm {
+
+// Template names (devicesim templates lists them).
+extern const wchar_t kIPhone4S[]; // iPhone4,1 iOS 5.1.1 jailbroken: Cydia, Installous, AutoInstall folder
+extern const wchar_t kIPad2[];    // iPad2,5 iOS 6.1.3, not jailbroken
+extern const wchar_t kIPod4[];    // iPod4,1 iOS 6.1 jailbroken: Cydia, Quillon as a user application
+extern const wchar_t kIPhone5[];  // iPhone5,1 iOS 6.1.2 jailbroken: a model the installer does not know
+
+// The vendor's device calls, bound by name from a loaded library.
+struct DeviceCalls {
+#define ORVEX_TESTFARM_SLOT(result, name, params) name##_fn name = nullptr;
+    ORVEX_AMD_CALLS(ORVEX_DECLARE_CALL_TYPE)
+    ORVEX_AMD_CALLS(ORVEX_TESTFARM_SLOT)
+#undef ORVEX_TESTFARM_SLOT
+    bool Bind(HMODULE module);
+};
+
+// The value library's calls the program uses, bound from the loaded library.
+struct ValueCalls {
+#define ORVEX_TESTFARM_SLOT(result, name, params) name##_fn name = nullptr;
+    ORVEX_CF_CALLS(ORVEX_DECLARE_CALL_TYPE)
+    ORVEX_CF_CALLS(ORVEX_TESTFARM_SLOT)
+#undef ORVEX_TESTFARM_SLOT
+    bool Bind(HMODULE module);
+
+    // Conveniences over the bound calls.
+    CFStringRef String(const char* utf8) const; // owned
+    std::string Utf8(CFTypeRef string) const;   // "" for null or a non-string
+    long long Number(CFTypeRef number) const;   // 64-bit read; 0 for null
+};
+
+class SimulatedFarm {
+  public:
+    SimulatedFarm();
+    ~SimulatedFarm();
+    SimulatedFarm(const SimulatedFarm&) = delete;
+    SimulatedFarm& operator=(const SimulatedFarm&) = delete;
+
+    // False when the library could not be loaded; error() says why.
+    bool ok() const { return m_module != nullptr; }
+    const std::wstring& error() const { return m_error; }
+    const std::wstring& folder() const { return m_folder.path(); }
+    HMODULE library() const { return m_module; }
+    const DeviceCalls& device() const { return m_device; }
+    const ValueCalls& values() const { return m_values; }
+    // Any export of the stand-in by name, e.g. a control function.
+    FARPROC Function(const char* name) const;
+
+    // A device from a template, plugged in unless `attach` is false; `udid`
+    // null makes one up. Returns its identifier, empty on failure.
+    std::wstring Create(const wchar_t* templateName, bool attach = true, const wchar_t* udid = nullptr);
+    bool Remove(const std::wstring& udid);
+    bool Attach(const std::wstring& udid);
+    bool Detach(const std::wstring& udid);
+    bool SetPaired(const std::wstring& udid, bool paired);
+    // Faults: connect, pair, session, afc2, afc, afc-connection, device-info,
+    // lookup, install (amount 1 on, 0 off); read-after, write-after,
+    // unplug-after (amount = byte count, 0 off).
+    bool SetFault(const std::wstring& udid, const wchar_t* fault, long long amount = 1);
+    bool ClearFaults(const std::wstring& udid);
+    // Values: `domain` null for the default lockdown domain, a named domain
+    // such as L"com.apple.mobile.battery", or L"afc" for the file service's
+    // device information. `type` null keeps the present type.
+    bool SetValue(const std::wstring& udid, const wchar_t* key, const wchar_t* text, const wchar_t* type = nullptr,
+                  const wchar_t* domain = nullptr);
+    bool RemoveValue(const std::wstring& udid, const wchar_t* key, const wchar_t* domain = nullptr);
+    // The text form of a value (numbers in decimal, true/false, data in
+    // hexadecimal); empty when absent.
+    std::wstring Value(const std::wstring& udid, const wchar_t* key, const wchar_t* domain = nullptr) const;
+    bool HasValue(const std::wstring& udid, const wchar_t* key, const wchar_t* domain = nullptr) const;
+    bool MakeLink(const std::wstring& udid, const wchar_t* target, const wchar_t* devicePath);
+    // Local path of a device path, to plant or inspect files directly.
+    std::wstring HostPath(const std::wstring& udid, const wchar_t* devicePath) const;
+    // Why the last failing call of this thread failed.
+    std::wstring LastError() const;
+
+    // The stand-in this helper loads: build/bin's copy beside the test
+    // program, else the one installed in the prefix's Mobile Device Support.
+    static std::wstring LibraryPath();
+
+  private:
+    template <typename Fn> Fn Get(const char* name) const {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(Function(name)));
+    }
+
+    testutil::TempDir m_folder;
+    std::wstring m_previousFarm;
+    bool m_hadPreviousFarm = false;
+    HMODULE m_module = nullptr;
+    std::wstring m_error;
+    DeviceCalls m_device;
+    ValueCalls m_values;
+};
+
+} // namespace testfarm
