@@ -5,6 +5,8 @@
 #include "sim/mobiledevice/exports.h"
 #include "sim/mobiledevice/simulator.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -18,10 +20,87 @@ const char kAfc2Service[] = "com.apple.afc2";
 // The ordinary service serves this folder as its root.
 const char kMediaFolder[] = "/var/mobile/Media";
 
-struct FileSlot {
+// Size of the blocks in which file contents reach the disk.
+const size_t kBlock = 256 * 1024;
+
+// A device file held open by the service. Writes are gathered and reach the
+// disk in large blocks (at the latest when the file is closed or anything
+// else is done on its connection); reads are served from a read-ahead block.
+class FileSlot {
+  public:
     UniqueHandle file;
     uint64_t mode = 0;
     bool append = false;
+    std::mutex lock; // held by every call on the file
+
+    bool Flush() {
+        if (m_pending.empty())
+            return true;
+        if (append)
+            ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
+        DWORD written = 0;
+        bool ok = ::WriteFile(file.get(), m_pending.data(), static_cast<DWORD>(m_pending.size()), &written, nullptr) &&
+                  written == m_pending.size();
+        m_pending.clear();
+        return ok;
+    }
+
+    // Fills `out` with up to `wanted` bytes; fewer only at the end of the file.
+    bool Read(char* out, unsigned wanted, unsigned* got) {
+        *got = 0;
+        if (!Flush())
+            return false;
+        while (*got < wanted) {
+            unsigned left = wanted - *got;
+            if (m_next == m_ahead.size()) {
+                if (left >= kBlock) {
+                    DWORD n = 0;
+                    if (!::ReadFile(file.get(), out + *got, left, &n, nullptr))
+                        return false;
+                    *got += n;
+                    return true;
+                }
+                m_ahead.resize(kBlock);
+                DWORD n = 0;
+                bool ok = ::ReadFile(file.get(), m_ahead.data(), static_cast<DWORD>(kBlock), &n, nullptr) != 0;
+                m_ahead.resize(ok ? n : 0);
+                m_next = 0;
+                if (!ok)
+                    return false;
+                if (n == 0)
+                    return true;
+            }
+            size_t n = std::min<size_t>(left, m_ahead.size() - m_next);
+            std::memcpy(out + *got, m_ahead.data() + m_next, n);
+            m_next += n;
+            *got += static_cast<unsigned>(n);
+        }
+        return true;
+    }
+
+    bool Write(const char* data, unsigned length) {
+        if (!DropReadAhead())
+            return false;
+        m_pending.insert(m_pending.end(), data, data + length);
+        return m_pending.size() < kBlock || Flush();
+    }
+
+  private:
+    // Puts the file position back where the reader is.
+    bool DropReadAhead() {
+        size_t unread = m_ahead.size() - m_next;
+        m_ahead.clear();
+        m_next = 0;
+        if (unread == 0)
+            return true;
+        LARGE_INTEGER back;
+        back.QuadPart = -static_cast<LONGLONG>(unread);
+        return ::SetFilePointerEx(file.get(), back, nullptr, FILE_CURRENT) != 0;
+    }
+
+    std::vector<char> m_pending;
+    std::vector<char> m_ahead;
+    size_t m_next = 0;
 };
 
 struct Connection {
@@ -61,6 +140,21 @@ bool CanRead(uint64_t mode) {
 }
 bool CanWrite(uint64_t mode) { return mode >= kModeReadWrite; }
 
+// Lets the disk catch up with the connection's open files, so that what
+// the connection asks next sees everything written through it.
+void FlushAll(Connection& c) {
+    std::vector<std::shared_ptr<FileSlot>> files;
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        for (const auto& entry : c.open)
+            files.push_back(entry.second);
+    }
+    for (const auto& file : files) {
+        std::lock_guard<std::mutex> guard(file->lock);
+        file->Flush();
+    }
+}
+
 // The connection behind `key`, checked for a device still plugged in.
 // Reads and writes of file contents pass `fresh` false: they run once per
 // chunk, and a state a few milliseconds old is good enough for them.
@@ -70,6 +164,8 @@ int Use(afc_connection* key, std::shared_ptr<Connection>* out, DeviceState* stat
         return kAfcInvalidArgument;
     if (!(*out)->Live(state, fresh))
         return kAfcServiceNotConnected;
+    if (fresh)
+        FlushAll(**out);
     return kAfcSuccess;
 }
 
@@ -120,6 +216,7 @@ extern "C" int __cdecl AFCConnectionClose(afc_connection* connection) {
         if (!c)
             return static_cast<int>(kAfcInvalidArgument);
         std::set<const void*> directories;
+        FlushAll(*c); // what was written reached the device
         {
             std::lock_guard<std::mutex> guard(c->lock);
             c->open.clear(); // closes the files
@@ -326,9 +423,10 @@ extern "C" int __cdecl AFCFileRefRead(afc_connection* connection, afc_file_ref r
         FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Read, *length);
         if (budget.limited && budget.cap == 0)
             return static_cast<int>(kAfcReadError);
-        DWORD got = 0;
-        if (budget.cap > 0 && !::ReadFile(file->file.get(), buffer, budget.cap, &got, nullptr))
-            return AfcStatusFromWin32(::GetLastError());
+        unsigned got = 0;
+        std::lock_guard<std::mutex> guard(file->lock);
+        if (budget.cap > 0 && !file->Read(static_cast<char*>(buffer), budget.cap, &got))
+            return static_cast<int>(kAfcReadError);
         if (c->view->Moved(c->udid, state, FarmView::Direction::Read, got))
             Unplug(*c->view, c->udid);
         *length = got;
@@ -352,17 +450,16 @@ extern "C" int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref 
         if (!CanWrite(file->mode))
             return static_cast<int>(kAfcPermissionDenied);
         FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Write, length);
-        if (file->append)
-            ::SetFilePointer(file->file.get(), 0, nullptr, FILE_END);
-        DWORD written = 0;
-        // What a fault lets through is written: the device keeps a partial file.
-        if (budget.cap > 0 && !::WriteFile(file->file.get(), buffer, budget.cap, &written, nullptr))
-            return AfcStatusFromWin32(::GetLastError());
-        if (c->view->Moved(c->udid, state, FarmView::Direction::Write, written))
-            Unplug(*c->view, c->udid);
-        if (budget.limited || written != length)
+        std::lock_guard<std::mutex> guard(file->lock);
+        if (budget.cap > 0 && !file->Write(static_cast<const char*>(buffer), budget.cap))
             return static_cast<int>(kAfcWriteError);
-        return static_cast<int>(kAfcSuccess);
+        bool unplug = c->view->Moved(c->udid, state, FarmView::Direction::Write, budget.cap);
+        // What a fault lets through is written: the device keeps a partial file.
+        if ((budget.limited || unplug) && !file->Flush())
+            return static_cast<int>(kAfcWriteError);
+        if (unplug)
+            Unplug(*c->view, c->udid);
+        return static_cast<int>(budget.limited ? kAfcWriteError : kAfcSuccess);
     });
 }
 
@@ -380,8 +477,15 @@ extern "C" int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref 
             file = std::move(it->second);
             c->open.erase(it);
         }
+        bool flushed = false;
+        {
+            std::lock_guard<std::mutex> guard(file->lock);
+            flushed = file->Flush();
+        }
         file.reset(); // closes the file whatever the device's state
         DeviceState state;
-        return static_cast<int>(c->Live(&state) ? kAfcSuccess : kAfcServiceNotConnected);
+        if (!c->Live(&state))
+            return static_cast<int>(kAfcServiceNotConnected);
+        return static_cast<int>(flushed ? kAfcSuccess : kAfcWriteError);
     });
 }

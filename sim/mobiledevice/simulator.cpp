@@ -18,12 +18,14 @@ DeviceState StateOf(const Value& d) {
     s.attached = simfarm::IsAttached(d);
     s.connection = simfarm::ConnectionId(d);
     s.paired = d.GetBool(simfarm::key::kPaired);
-    if (const Value* services = d.Find(simfarm::key::kServices)) {
-        for (const Value& item : services->items()) {
+    auto services = std::make_shared<std::vector<std::string>>();
+    if (const Value* list = d.Find(simfarm::key::kServices)) {
+        for (const Value& item : list->items()) {
             if (item.is(Value::Kind::String))
-                s.services.push_back(item.text());
+                services->push_back(item.text());
         }
     }
+    s.services = std::move(services);
     s.jailbroken = s.Offers("com.apple.afc2");
     for (const simfarm::FaultInfo& info : simfarm::Faults())
         s.faults[static_cast<int>(info.fault)] = simfarm::FaultAmount(d, info.fault);
@@ -34,7 +36,9 @@ DeviceState StateOf(const Value& d) {
 } // namespace
 
 bool DeviceState::Offers(const std::string& service) const {
-    for (const std::string& s : services) {
+    if (!services)
+        return false;
+    for (const std::string& s : *services) {
         if (s == service)
             return true;
     }

@@ -22,8 +22,8 @@ struct DeviceState {
     bool attached = false;
     int64_t connection = 0;
     bool paired = false;
-    bool jailbroken = false; // offers the privileged file service
-    std::vector<std::string> services;
+    bool jailbroken = false;                                  // offers the privileged file service
+    std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
     int64_t faults[12] = {};
     int64_t faultSerial = 0;
 

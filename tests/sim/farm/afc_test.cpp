@@ -189,6 +189,39 @@ TEST_F(AfcTest, OpenModes) {
     EXPECT_NE(md().AFCFileRefOpen(connection, path, 99, &ref), 0);
 }
 
+TEST_F(AfcTest, WritesReachTheDeviceWithoutWaitingForTheClose) {
+    afc_file_ref ref = 0;
+    ASSERT_EQ(md().AFCFileRefOpen(connection, "/var/mobile/Media/open.bin", AFC_FOPEN_WRONLY, &ref), 0);
+    std::string chunk(2048, 'w');
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(md().AFCFileRefWrite(connection, ref, chunk.data(), 2048), 0);
+    // The connection sees its own writes at once...
+    EXPECT_EQ(Info(connection, "/var/mobile/Media/open.bin")["st_size"], "6144");
+    ASSERT_EQ(md().AFCFileRefWrite(connection, ref, chunk.data(), 100), 0);
+    // ...and nothing written is lost when the connection closes with the file open.
+    ASSERT_EQ(md().AFCConnectionClose(connection), 0);
+    connection = nullptr;
+    std::string content;
+    ASSERT_TRUE(testutil::ReadFileBytes(farm->HostPath(id, L"/var/mobile/Media/open.bin"), &content));
+    EXPECT_EQ(content.size(), 6244u);
+
+    // Mixed reads and writes on one file keep one position.
+    connection = OpenAfc(device, "com.apple.afc2");
+    ASSERT_NE(connection, nullptr);
+    ASSERT_EQ(WriteFile(connection, "/var/mobile/Media/mixed.txt", "0123456789"), 0);
+    ASSERT_EQ(md().AFCFileRefOpen(connection, "/var/mobile/Media/mixed.txt", AFC_FOPEN_RW, &ref), 0);
+    char buffer[4] = {};
+    unsigned length = 2;
+    ASSERT_EQ(md().AFCFileRefRead(connection, ref, buffer, &length), 0);
+    ASSERT_EQ(md().AFCFileRefWrite(connection, ref, "ab", 2), 0);
+    length = 2;
+    ASSERT_EQ(md().AFCFileRefRead(connection, ref, buffer, &length), 0);
+    EXPECT_EQ(std::string(buffer, length), "45");
+    ASSERT_EQ(md().AFCFileRefClose(connection, ref), 0);
+    ASSERT_EQ(ReadFile(connection, "/var/mobile/Media/mixed.txt", &content), 0);
+    EXPECT_EQ(content, "01ab456789");
+}
+
 TEST_F(AfcTest, DeviceInformation) {
     afc_dictionary* dict = nullptr;
     ASSERT_EQ(md().AFCDeviceInfoOpen(connection, &dict), 0);
