@@ -222,7 +222,7 @@ int Run(const std::vector<std::string>& words) {
     if (folder.empty())
         folder = simfarm::FarmFolderFromEnvironment();
     if (folder.empty())
-        folder = simfarm::InstalledFarmFolder();
+        folder = simfarm::DefaultFarmFolder(nullptr);
     if (folder.empty())
         return Error("no farm folder: use --farm or DEVICESIM_FARM");
     Farm farm(folder);

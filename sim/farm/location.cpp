@@ -37,4 +37,15 @@ std::wstring InstalledFarmFolder() {
     return folder + L"Apple\\Mobile Device Support\\" + kFarmFolderName;
 }
 
+std::wstring DefaultFarmFolder(HMODULE module) {
+    std::wstring installed = InstalledFarmFolder();
+    if (!installed.empty()) {
+        std::wstring parent = installed.substr(0, installed.find_last_of(L'\\'));
+        DWORD attributes = ::GetFileAttributesW(parent.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return installed;
+    }
+    return FarmFolderBeside(module);
+}
+
 } // namespace simfarm

@@ -11,7 +11,7 @@
 extern "C" {
 
 // The farm used by subscriptions and handles made from now on; null or
-// empty goes back to DEVICESIM_FARM, else "DeviceFarm" beside the library.
+// empty goes back to DEVICESIM_FARM, else the installed library's farm.
 typedef int(__cdecl* DeviceSimSetFarm_fn)(const wchar_t* folder);
 typedef int(__cdecl* DeviceSimGetFarm_fn)(wchar_t* buffer, unsigned int capacity);
 // A new device from a template (see devicesim templates); `udid` null makes

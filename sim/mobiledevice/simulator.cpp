@@ -160,7 +160,7 @@ std::wstring CurrentFarmFolder() {
     }
     std::wstring folder = simfarm::FarmFolderFromEnvironment();
     if (folder.empty())
-        folder = simfarm::FarmFolderBeside(ThisModule());
+        folder = simfarm::DefaultFarmFolder(ThisModule());
     return folder;
 }
 

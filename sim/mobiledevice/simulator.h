@@ -77,8 +77,8 @@ class FarmView {
 };
 
 // The farm new handles and subscriptions use: the one set with the control
-// function DeviceSimSetFarm, else DEVICESIM_FARM, else "DeviceFarm" beside
-// this library.
+// function DeviceSimSetFarm, else DEVICESIM_FARM, else the installed farm
+// ("DeviceFarm" beside the installed library; see sim/farm/location.h).
 std::shared_ptr<FarmView> CurrentFarm();
 std::wstring CurrentFarmFolder();
 void SetFarmOverride(const std::wstring& folder);

@@ -19,7 +19,10 @@ using NotifyTest = DeviceTest;
 // exit code, or -1 when it could not run.
 int RunDeviceSim(const std::wstring& farmFolder, const std::wstring& arguments, std::string* output = nullptr) {
     std::wstring program = testutil::ProgramFolder() + L"\\devicesim.exe";
-    std::wstring command = L"\"" + program + L"\" --farm \"" + farmFolder + L"\" " + arguments;
+    std::wstring command = L"\"" + program + L"\" ";
+    if (!farmFolder.empty())
+        command += L"--farm \"" + farmFolder + L"\" ";
+    command += arguments;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0))
@@ -129,40 +132,77 @@ TEST_F(NotifyTest, ASubscriptionCanEndFromItsOwnCallback) {
 }
 
 TEST_F(NotifyTest, DeviceSimInAnotherProcessIsSeenWithinHalfASecond) {
-    std::string output;
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"create --template ipod4-jailbroken", &output), 0) << output;
-    std::string udid = output.substr(0, output.find_first_of("\r\n"));
-    ASSERT_EQ(udid.size(), 40u);
     ASSERT_EQ(md().AMDeviceNotificationSubscribe(&Announcements::Callback, 0, 0, &announcements, &subscription), 0);
+    const char* templates[] = {"iphone4s-jailbroken", "ipad2-stock", "ipod4-jailbroken", "iphone5-jailbroken"};
+    std::vector<std::string> udids;
+    for (const char* name : templates) {
+        std::string output;
+        ASSERT_EQ(RunDeviceSim(farm->folder(), L"create --template " + Utf8ToWide(name), &output), 0) << output;
+        udids.push_back(output.substr(0, output.find_first_of("\r\n")));
+        ASSERT_EQ(udids.back().size(), 40u);
+    }
     ::Sleep(300);
     EXPECT_TRUE(announcements.Snapshot().empty()) << "created unplugged";
 
-    std::wstring id = Utf8ToWide(udid.c_str());
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"attach " + id), 0);
-    DWORD attached = ::GetTickCount();
-    ASSERT_TRUE(announcements.WaitFor(1, 2000));
-    EXPECT_LE(::GetTickCount() - attached, 500u);
-    auto arrival = announcements.Snapshot()[0];
-    EXPECT_EQ(arrival.second, ADNCI_MSG_CONNECTED);
-    EXPECT_EQ(Identifier(arrival.first), udid);
+    // Each plug-in and unplug by the tool is announced within half a second.
+    size_t expected = 0;
+    for (const std::string& udid : udids) {
+        for (const wchar_t* command : {L"attach ", L"detach "}) {
+            ASSERT_EQ(RunDeviceSim(farm->folder(), command + Utf8ToWide(udid.c_str())), 0);
+            DWORD done = ::GetTickCount();
+            ASSERT_TRUE(announcements.WaitFor(++expected, 2000)) << udid;
+            EXPECT_LE(::GetTickCount() - done, 500u);
+            auto events = announcements.Snapshot();
+            auto event = events[expected - 1];
+            if (command[0] == L'a') {
+                EXPECT_EQ(event.second, ADNCI_MSG_CONNECTED);
+                EXPECT_EQ(Identifier(event.first), udid);
+            } else {
+                // The subscription's handle goes with the removal: nobody here retained it.
+                EXPECT_EQ(event.second, ADNCI_MSG_DISCONNECTED);
+                EXPECT_EQ(event.first, events[expected - 2].first);
+            }
+        }
+    }
 
     // The tool sees what the device sees, and sets what the device answers.
+    std::string udid = udids[2];
+    std::wstring id = Utf8ToWide(udid.c_str());
+    ASSERT_EQ(RunDeviceSim(farm->folder(), L"attach " + id), 0);
+    ASSERT_TRUE(announcements.WaitFor(++expected, 2000));
+    am_device* device = announcements.Snapshot().back().first;
+    std::string output;
     ASSERT_EQ(RunDeviceSim(farm->folder(), L"list", &output), 0);
     EXPECT_NE(output.find(udid + "  attached  ipod4-jailbroken  iPod4,1"), std::string::npos) << output;
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"set --domain com.apple.mobile.battery BatteryCurrentCapacity 7"), 0);
+    ASSERT_EQ(RunDeviceSim(farm->folder(),
+                           L"set --device " + id + L" --domain com.apple.mobile.battery BatteryCurrentCapacity 7"),
+              0);
     EXPECT_EQ(farm->Value(id, L"BatteryCurrentCapacity", L"com.apple.mobile.battery"), L"7");
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"fault connect"), 0);
-    EXPECT_NE(md().AMDeviceConnect(arrival.first), 0);
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"fault clear"), 0);
-    EXPECT_EQ(md().AMDeviceConnect(arrival.first), 0);
-    md().AMDeviceDisconnect(arrival.first);
-
-    ASSERT_EQ(RunDeviceSim(farm->folder(), L"detach " + id), 0);
-    DWORD detached = ::GetTickCount();
-    ASSERT_TRUE(announcements.WaitFor(2, 2000));
-    EXPECT_LE(::GetTickCount() - detached, 500u);
-    EXPECT_EQ(announcements.Snapshot()[1].second, ADNCI_MSG_DISCONNECTED);
+    ASSERT_EQ(RunDeviceSim(farm->folder(), L"fault --device " + id + L" connect"), 0);
+    EXPECT_NE(md().AMDeviceConnect(device), 0);
+    ASSERT_EQ(RunDeviceSim(farm->folder(), L"fault --device " + id + L" clear"), 0);
+    EXPECT_EQ(md().AMDeviceConnect(device), 0);
+    md().AMDeviceDisconnect(device);
     EXPECT_NE(RunDeviceSim(farm->folder(), L"attach no-such-device"), 0);
+    EXPECT_NE(RunDeviceSim(farm->folder(), L"fault connect"), 0) << "several devices: the tool asks which";
+}
+
+TEST_F(NotifyTest, ToolAndLibraryAgreeOnTheDefaultFarm) {
+    // Without a chosen farm, both use the installed one.
+    wchar_t saved[MAX_PATH * 2] = {};
+    ::GetEnvironmentVariableW(L"DEVICESIM_FARM", saved, MAX_PATH * 2);
+    ::SetEnvironmentVariableW(L"DEVICESIM_FARM", nullptr);
+    auto getFarm = reinterpret_cast<int(__cdecl*)(wchar_t*, unsigned)>(
+        reinterpret_cast<void*>(farm->Function("DeviceSimGetFarm")));
+    wchar_t library[MAX_PATH * 2] = {};
+    int status = getFarm ? getFarm(library, MAX_PATH * 2) : -1;
+    std::string output;
+    int tool = RunDeviceSim(L"", L"farm", &output);
+    ::SetEnvironmentVariableW(L"DEVICESIM_FARM", saved);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(tool, 0);
+    EXPECT_EQ(output.substr(0, output.find_first_of("\r\n")), WideToUtf8(library));
+    EXPECT_NE(output.find("Mobile Device Support\\DeviceFarm"), std::string::npos) << output;
 }
 
 TEST_F(NotifyTest, TwoThreadsUseTwoDevicesAtOnce) {
