@@ -18,6 +18,8 @@ void Announcements::Callback(am_device_notification_callback_info* info, void* c
     auto* self = static_cast<Announcements*>(context);
     ::EnterCriticalSection(&self->lock);
     self->events.emplace_back(info->dev, info->msg);
+    if (info->msg == ADNCI_MSG_CONNECTED && self->md && self->md->AMDeviceRetain(info->dev))
+        self->retained.push_back(info->dev);
     ::LeaveCriticalSection(&self->lock);
     ::SetEvent(self->changed);
 }
@@ -41,15 +43,27 @@ std::vector<std::pair<am_device*, unsigned>> Announcements::Snapshot() {
     return copy;
 }
 
+void Announcements::ReleaseAll() {
+    ::EnterCriticalSection(&lock);
+    std::vector<am_device*> handles;
+    handles.swap(retained);
+    ::LeaveCriticalSection(&lock);
+    for (am_device* handle : handles)
+        md->AMDeviceRelease(handle);
+}
+
 void DeviceTest::SetUp() {
     farm = std::make_unique<testfarm::SimulatedFarm>();
     ASSERT_TRUE(farm->ok()) << WideToUtf8(farm->error().c_str());
+    announcements.md = &farm->device();
 }
 
 void DeviceTest::TearDown() {
     if (subscription)
         md().AMDeviceNotificationUnsubscribe(subscription);
     subscription = nullptr;
+    if (announcements.md)
+        announcements.ReleaseAll();
     for (SOCKET s : sockets)
         ::closesocket(s);
     farm.reset();

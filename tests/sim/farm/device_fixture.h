@@ -31,11 +31,14 @@ class Owned {
     CFTypeRef m_value;
 };
 
-// Collects the handles a subscription announces.
+// Collects the handles a subscription announces. Like the program, it
+// keeps every announced handle retained (until ReleaseAll).
 struct Announcements {
     CRITICAL_SECTION lock;
     HANDLE changed;
+    const testfarm::DeviceCalls* md = nullptr;
     std::vector<std::pair<am_device*, unsigned>> events;
+    std::vector<am_device*> retained;
 
     Announcements();
     ~Announcements();
@@ -43,6 +46,7 @@ struct Announcements {
     // Waits until `count` events have arrived or `milliseconds` have passed.
     bool WaitFor(size_t count, DWORD milliseconds);
     std::vector<std::pair<am_device*, unsigned>> Snapshot();
+    void ReleaseAll();
 };
 
 class DeviceTest : public ::testing::Test {

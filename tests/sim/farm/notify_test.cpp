@@ -158,9 +158,9 @@ TEST_F(NotifyTest, DeviceSimInAnotherProcessIsSeenWithinHalfASecond) {
                 EXPECT_EQ(event.second, ADNCI_MSG_CONNECTED);
                 EXPECT_EQ(Identifier(event.first), udid);
             } else {
-                // The subscription's handle goes with the removal: nobody here retained it.
                 EXPECT_EQ(event.second, ADNCI_MSG_DISCONNECTED);
                 EXPECT_EQ(event.first, events[expected - 2].first);
+                EXPECT_EQ(Identifier(event.first), udid) << "a retained handle still names its device";
             }
         }
     }
