@@ -21,7 +21,7 @@ const char kAfc2Service[] = "com.apple.afc2";
 const char kMediaFolder[] = "/var/mobile/Media";
 
 // Size of the blocks in which file contents reach the disk.
-const size_t kBlock = 256 * 1024;
+const size_t kBlock = 1024 * 1024;
 
 // A device file held open by the service. Writes are gathered and reach the
 // disk in large blocks (at the latest when the file is closed or anything
