@@ -31,6 +31,11 @@ TEST(LoaderThroughTheLibrary, FindsTheVendorInstallationAndBindsAgainAfterUnload
     testutil::DeviceDll dll;
     ASSERT_TRUE(dll.ok());
     std::wstring support = CommonFiles() + L"\\Apple\\Apple Application Support";
+    // A library missing from the prefix would make the loader show a real
+    // message box; fail instead.
+    ASSERT_NE(::GetFileAttributesW((support + L"\\CoreFoundation.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(::GetFileAttributesW((CommonFiles() + L"\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
     std::wstring before = PathVariable();
 
     ASSERT_EQ(dll.LoadDllFunctions(), 1);
