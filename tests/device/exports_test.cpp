@@ -1,6 +1,7 @@
 // The export tables of OrvexDevice.dll and InstallOrvex.exe, read from the
 // files: exactly the 23 decorated names, each resolving by GetProcAddress.
 #include "tests/device/pe_exports.h"
+#include "tests/device/vendor_tree.h"
 #include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
@@ -47,8 +48,8 @@ void ExpectExactlyTheExports(const std::wstring& file, HMODULE module) {
 }
 
 TEST(ExportTable, LibraryExportsExactlyTheTwentyThreeNames) {
-    std::wstring file = testutil::ProgramFolder() + L"\\OrvexDevice.dll";
-    HMODULE module = ::LoadLibraryW(L"OrvexDevice.dll");
+    std::wstring file = testutil::BinFolder() + L"\\OrvexDevice.dll";
+    HMODULE module = ::LoadLibraryW(file.c_str());
     ASSERT_NE(module, nullptr);
     ExpectExactlyTheExports(file, module);
     // The two version entry points are one function.
@@ -58,7 +59,7 @@ TEST(ExportTable, LibraryExportsExactlyTheTwentyThreeNames) {
 }
 
 TEST(ExportTable, InstallerCarriesTheSameNames) {
-    std::wstring file = testutil::ProgramFolder() + L"\\InstallOrvex.exe";
+    std::wstring file = testutil::BinFolder() + L"\\InstallOrvex.exe";
     if (::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
         GTEST_SKIP() << "InstallOrvex.exe is not built yet";
     // Mapped without running it: only the export table is looked at.

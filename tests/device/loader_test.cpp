@@ -45,6 +45,9 @@ bool GdiplusRunning() {
 class Loader : public testing::Test {
   protected:
     void SetUp() override {
+        // Each load extends PATH; start every test from the same one, so that
+        // no folder of an earlier test is searched.
+        m_path = ReadPathVariable();
         g_folder.clear();
         g_folderCsidl = 0x2C;
         g_asked.clear();
@@ -61,9 +64,11 @@ class Loader : public testing::Test {
     void TearDown() override {
         UnloadVendorLibraries();
         seams::Reset();
+        ::SetEnvironmentVariableW(L"PATH", m_path.c_str());
         EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr);
     }
+    std::wstring m_path;
 };
 
 TEST_F(Loader, BindsEveryEntryFromTheVendorFolders) {
@@ -154,12 +159,12 @@ TEST_F(Loader, MissingEntryIsNamedAndLeavesTheLibrariesUnbound) {
         const wchar_t* variant;
         const wchar_t* message;
     } cases[] = {
-        {L"no-CFTreeSortChildren", L"函数CFTreeSortChildren未能加载"},
-        {L"no-kCFNumberFormatterPaddingCharacter", L"常量kCFNumberFormatterPaddingCharacter未能加载"},
+        {L"cf-missing-function", L"函数CFAllocatorGetContext未能加载"},
+        {L"cf-missing-constant", L"常量kCFBooleanTrue未能加载"},
     };
     for (const Case& c : cases) {
         VendorTree::Options options;
-        options.valueLibrary = testutil::StandInFolder() + L"\\variants\\" + c.variant + L"\\CoreFoundation.dll";
+        options.valueLibrary = testutil::BinFolder() + L"\\variants\\" + c.variant + L"\\CoreFoundation.dll";
         VendorTree tree(options);
         ASSERT_TRUE(tree.ok()) << "variant not built: " << testing::PrintToString(std::wstring(c.variant));
         g_folder = tree.root();
@@ -187,7 +192,7 @@ TEST_F(Loader, LibraryThatFailsToLoadShowsTheSystemText) {
     ASSERT_TRUE(tree.ok());
     g_folder = tree.root();
 
-    EXPECT_EQ(LoadVendorLibraries(), 0);
+    EXPECT_EQ(LoadVendorLibraries(), 0) << testing::PrintToString(LoadedModulePath(L"iTunesMobileDevice.dll"));
     ASSERT_EQ(g_messages.size(), 1u);
     EXPECT_FALSE(g_messages[0].empty());
     EXPECT_EQ(g_messages[0].find(L"未能加载"), std::wstring::npos);
@@ -195,7 +200,7 @@ TEST_F(Loader, LibraryThatFailsToLoadShowsTheSystemText) {
 
     // Once the library is there, the retry binds; the value library is not
     // loaded a second time (one unload frees it, see TearDown).
-    ASSERT_TRUE(::CopyFileW((testutil::StandInFolder() + L"\\iTunesMobileDevice.dll").c_str(),
+    ASSERT_TRUE(::CopyFileW((testutil::BinFolder() + L"\\iTunesMobileDevice.dll").c_str(),
                             (tree.MobileDeviceSupport() + L"\\iTunesMobileDevice.dll").c_str(), FALSE));
     EXPECT_EQ(LoadVendorLibraries(), 1);
     EXPECT_EQ(g_messages.size(), 1u);

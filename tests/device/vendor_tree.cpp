@@ -2,7 +2,7 @@
 
 namespace testutil {
 
-std::wstring StandInFolder() {
+std::wstring BinFolder() {
     std::wstring folder = ProgramFolder(); // build/bin/caller
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
@@ -11,15 +11,14 @@ VendorTree::VendorTree(const Options& options) {
     std::wstring apple = root() + L"\\Apple";
     bool ok = ::CreateDirectoryW(apple.c_str(), nullptr) != 0;
     if (options.applicationSupport) {
-        std::wstring from =
-            options.valueLibrary.empty() ? StandInFolder() + L"\\CoreFoundation.dll" : options.valueLibrary;
+        std::wstring from = options.valueLibrary.empty() ? BinFolder() + L"\\CoreFoundation.dll" : options.valueLibrary;
         ok = ok && ::CreateDirectoryW(ApplicationSupport().c_str(), nullptr) &&
              ::CopyFileW(from.c_str(), (ApplicationSupport() + L"\\CoreFoundation.dll").c_str(), FALSE);
     }
     if (options.mobileDeviceSupport) {
         ok = ok && ::CreateDirectoryW(MobileDeviceSupport().c_str(), nullptr);
         if (options.deviceLibrary)
-            ok = ok && ::CopyFileW((StandInFolder() + L"\\iTunesMobileDevice.dll").c_str(),
+            ok = ok && ::CopyFileW((BinFolder() + L"\\iTunesMobileDevice.dll").c_str(),
                                    (MobileDeviceSupport() + L"\\iTunesMobileDevice.dll").c_str(), FALSE);
     }
     m_ok = ok;

@@ -10,8 +10,9 @@
 
 namespace testutil {
 
-// Folder of the vendor stand-ins as built (build/bin).
-std::wstring StandInFolder();
+// build/bin, where the vendor stand-ins, the library and the installer are
+// built (the test programs of this folder run from build/bin/caller).
+std::wstring BinFolder();
 
 class VendorTree {
   public:
