@@ -160,7 +160,7 @@ TEST_F(Loader, MissingEntryIsNamedAndLeavesTheLibrariesUnbound) {
         const wchar_t* message;
     } cases[] = {
         {L"cf-missing-function", L"函数CFAllocatorGetContext未能加载"},
-        {L"cf-missing-constant", L"常量kCFBooleanTrue未能加载"},
+        {L"cf-missing-unused-constant", L"常量kCFNumberNaN未能加载"},
     };
     for (const Case& c : cases) {
         VendorTree::Options options;
