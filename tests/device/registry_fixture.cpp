@@ -1,0 +1,57 @@
+#include "tests/device/registry_fixture.h"
+
+#include "platform/seams.h"
+#include "platform/text.h"
+
+#include <sstream>
+
+namespace testutil {
+
+EventLog RegistryTest::s_arrived;
+EventLog RegistryTest::s_removed;
+
+namespace {
+std::wstring g_documents;
+}
+
+void RegistryTest::SetUp() {
+    s_arrived.Clear();
+    s_removed.Clear();
+    m_documents = std::make_unique<TempDir>();
+    g_documents = m_documents->path();
+    seams::Current().documentsFolder = [] { return g_documents; };
+    // The program's loader first: it puts the vendor folders on the search
+    // path, so that the farm helper then finds the same, loaded, library.
+    ASSERT_EQ(LoadDllFunctions(), 1);
+    m_farm = std::make_unique<testfarm::SimulatedFarm>();
+    ASSERT_TRUE(m_farm->ok()) << testing::PrintToString(m_farm->error());
+}
+
+void RegistryTest::TearDown() {
+    StopListeningDeviceConnections();
+    UnloadDllFunctions(); // forgets the listed devices
+    m_farm.reset();
+    seams::Reset();
+    m_documents.reset();
+}
+
+std::vector<std::wstring> RegistryTest::LogLines() const {
+    std::vector<std::wstring> lines;
+    std::wstring folder = m_documents->path() + L"\\Tevrin\\Logs";
+    for (const std::wstring& name : ListFolder(folder)) {
+        std::string bytes;
+        if (!ReadFileBytes(folder + L"\\" + name, &bytes))
+            continue;
+        std::wstringstream text(Utf8ToWide(bytes.c_str()));
+        std::wstring line;
+        while (std::getline(text, line)) {
+            if (!line.empty() && line.back() == L'\r')
+                line.pop_back();
+            // Drop the time stamp "YYYY-MM-DD HH:MM:SS: ".
+            lines.push_back(line.size() > 21 ? line.substr(21) : line);
+        }
+    }
+    return lines;
+}
+
+} // namespace testutil

@@ -1,0 +1,78 @@
+// A fixture for the device registry and sessions: a private simulated farm,
+// the vendor libraries bound through the program's loader (the library
+// linked in), the daily log redirected to a scratch documents folder, and a
+// recorder for the arrival and removal callbacks.
+#pragma once
+
+#include "device/OrvexDevice.h"
+#include "device/device_access.h"
+#include "platform/vendor_calls.h"
+#include "tests/support/farm.h"
+#include "tests/support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// What the callbacks were told, in order. Thread-safe.
+class EventLog {
+  public:
+    void Add(const wchar_t* identifier) {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_events.push_back(identifier ? identifier : L"(null)");
+        }
+        m_changed.notify_all();
+    }
+    std::vector<std::wstring> Events() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_events;
+    }
+    size_t Count() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_events.size();
+    }
+    // Waits until at least `count` events have come; false on time-out.
+    bool WaitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, timeout, [&] { return m_events.size() >= count; });
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_events.clear();
+    }
+
+  private:
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
+    std::vector<std::wstring> m_events;
+};
+
+class RegistryTest : public testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The lines of today's daily log in the scratch documents folder.
+    std::vector<std::wstring> LogLines() const;
+    // Waits a little for notifications that must not come.
+    static void Settle() { ::Sleep(300); }
+
+    static EventLog s_arrived;
+    static EventLog s_removed;
+    static void OnArrived(const wchar_t* identifier) { s_arrived.Add(identifier); }
+    static void OnRemoved(const wchar_t* identifier) { s_removed.Add(identifier); }
+
+    std::unique_ptr<testfarm::SimulatedFarm> m_farm;
+    std::unique_ptr<TempDir> m_documents;
+};
+
+} // namespace testutil
