@@ -137,3 +137,28 @@ TEST_F(RegistryTest, CallbacksMayCallTheLibrary) {
 }
 
 } // namespace
+
+namespace {
+
+// The subscription and the listed handles belong to the device library:
+// unloading gives them back while it is still there.
+TEST_F(RegistryTest, UnloadEndsListeningAndReleasesTheListedHandles) {
+    ASSERT_EQ(StartListeningDeviceConnections(OnArrived, OnRemoved), 1);
+    std::wstring id = m_farm->Create(testfarm::kIPhone4S);
+    ASSERT_TRUE(s_arrived.WaitForCount(1));
+    am_device* handle = FindDevice(id.c_str()).get();
+    ASSERT_NE(handle, nullptr);
+
+    UnloadDllFunctions();
+    ASSERT_TRUE(m_farm->Detach(id));
+    Settle();
+    EXPECT_EQ(s_removed.Count(), 0u); // no longer listening
+    // Unplugged, unsubscribed and forgotten: nobody holds the handle now.
+    EXPECT_EQ(m_farm->device().AMDeviceRetain(handle), nullptr);
+
+    ASSERT_EQ(LoadDllFunctions(), 1);
+    EXPECT_FALSE(FindDevice(id.c_str()));
+    EXPECT_EQ(StopListeningDeviceConnections(), 0);
+}
+
+} // namespace
