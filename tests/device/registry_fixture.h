@@ -7,6 +7,7 @@
 #include "device/OrvexDevice.h"
 #include "device/device_access.h"
 #include "platform/vendor_calls.h"
+#include "tests/device/event_log.h"
 #include "tests/support/farm.h"
 #include "tests/support/test_util.h"
 
@@ -21,40 +22,6 @@
 #include <vector>
 
 namespace testutil {
-
-// What the callbacks were told, in order. Thread-safe.
-class EventLog {
-  public:
-    void Add(const wchar_t* identifier) {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_events.push_back(identifier ? identifier : L"(null)");
-        }
-        m_changed.notify_all();
-    }
-    std::vector<std::wstring> Events() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_events;
-    }
-    size_t Count() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_events.size();
-    }
-    // Waits until at least `count` events have come; false on time-out.
-    bool WaitForCount(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        std::unique_lock<std::mutex> lock(m_lock);
-        return m_changed.wait_for(lock, timeout, [&] { return m_events.size() >= count; });
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_events.clear();
-    }
-
-  private:
-    mutable std::mutex m_lock;
-    mutable std::condition_variable m_changed;
-    std::vector<std::wstring> m_events;
-};
 
 class RegistryTest : public testing::Test {
   protected:

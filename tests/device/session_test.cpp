@@ -22,7 +22,8 @@ TEST_F(RegistryTest, SessionsAndFileServiceReportEachFailingStep) {
         {{L"session", nullptr}, true, false, false, false, L"开始会话失败。"},
         {{L"afc2", nullptr}, true, true, true, false, nullptr},
         {{L"afc2", L"afc"}, true, true, false, false, L"建立文件服务失败."},
-        {{L"afc-connection", nullptr}, true, true, false, false, L"建立文件连接失败."},
+        // The service started (so a failed connection still tells it was afc2).
+        {{L"afc-connection", nullptr}, true, true, false, true, L"建立文件连接失败."},
     };
     ASSERT_EQ(StartListeningDeviceConnections(OnArrived, OnRemoved), 1);
     std::wstring id = m_farm->Create(testfarm::kIPhone4S);
@@ -50,6 +51,7 @@ TEST_F(RegistryTest, SessionsAndFileServiceReportEachFailingStep) {
             EXPECT_FALSE(session.IsOpen()); // ended either way
             EXPECT_EQ(afc.IsOpen(), c.service);
             EXPECT_EQ(afc.privileged(), c.privileged);
+            EXPECT_EQ(afc.started(), c.service || c.privileged);
             if (c.service) {
                 // The connection works after the session has ended.
                 afc_dictionary* info = nullptr;
