@@ -45,6 +45,10 @@ void CallerLoop(const std::atomic<bool>& stop, std::atomic<int>* calls) {
                 OpenFileService(session, &afc);
             }
         }
+        if (device && round % 16 == 8) {
+            __IOS_DEVICE info;
+            GetDeviceInfo(g_id.c_str(), &info);
+        }
         wchar_t buffer[8] = L"";
         GetDllVersion(buffer, 8);
         ReleaseMemory(nullptr);
