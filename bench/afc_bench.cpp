@@ -99,7 +99,8 @@ int Run(int mebibytes) {
         return Fail("creating the device");
 
     Device device;
-    device.found = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    UniqueHandle found(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    device.found = found.get();
     am_device_notification* subscription = nullptr;
     if (c.AMDeviceNotificationSubscribe(&OnDevice, 0, 0, &device, &subscription) != 0 ||
         ::WaitForSingleObject(device.found, 5000) != WAIT_OBJECT_0)
@@ -179,7 +180,6 @@ int Run(int mebibytes) {
     c.AFCConnectionClose(connection);
     ::closesocket(socket);
     c.AMDeviceNotificationUnsubscribe(subscription);
-    ::CloseHandle(device.found);
 
     double mb = static_cast<double>(size) / (1024.0 * 1024.0);
     double roundTrip = mb / (bestWrite + bestRead);

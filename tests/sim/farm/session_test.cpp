@@ -2,6 +2,7 @@
 // sessions, services, lockdown values, and what is left after an unplug.
 #include "tests/sim/farm/device_fixture.h"
 
+#include "platform/file.h"
 #include "platform/text.h"
 
 namespace simtest {
@@ -283,6 +284,43 @@ TEST_F(SessionTest, EveryCallFailsAfterTheUnplug) {
     EXPECT_TRUE(OpenSession(events[2].first));
     CloseSession(events[2].first);
     md().AMDeviceRelease(device);
+}
+
+} // namespace
+} // namespace simtest
+
+namespace simtest {
+namespace {
+
+TEST_F(SessionTest, ControlFunctionsChooseTheFarm) {
+    using SetFarm = int(__cdecl*)(const wchar_t*);
+    using GetFarm = int(__cdecl*)(wchar_t*, unsigned);
+    auto setFarm = reinterpret_cast<SetFarm>(reinterpret_cast<void*>(farm->Function("DeviceSimSetFarm")));
+    auto getFarm = reinterpret_cast<GetFarm>(reinterpret_cast<void*>(farm->Function("DeviceSimGetFarm")));
+    ASSERT_TRUE(setFarm && getFarm);
+    wchar_t folder[MAX_PATH * 2] = {};
+    ASSERT_EQ(getFarm(folder, MAX_PATH * 2), 0);
+    EXPECT_EQ(_wcsicmp(folder, farm->folder().c_str()), 0) << "DEVICESIM_FARM, set by the helper";
+    wchar_t tiny[4] = {};
+    EXPECT_EQ(getFarm(tiny, 4), 2) << "too small a buffer";
+
+    testutil::TempDir other;
+    ASSERT_EQ(setFarm(other.path().c_str()), 0);
+    std::wstring id = farm->Create(testfarm::kIPod4);
+    ASSERT_FALSE(id.empty());
+    EXPECT_TRUE(IsLocalFile(other / (id + L"\\device.plist")));
+    am_device* device = Announced(id);
+    ASSERT_NE(device, nullptr);
+    EXPECT_TRUE(OpenSession(device));
+    CloseSession(device);
+    md().AMDeviceNotificationUnsubscribe(subscription);
+    subscription = nullptr;
+    announcements.ReleaseAll();
+    ASSERT_EQ(setFarm(nullptr), 0);
+    ASSERT_EQ(getFarm(folder, MAX_PATH * 2), 0);
+    EXPECT_EQ(_wcsicmp(folder, farm->folder().c_str()), 0);
+    EXPECT_FALSE(farm->Attach(id)) << "that device lives in the other farm";
+    EXPECT_FALSE(farm->LastError().empty());
 }
 
 } // namespace
