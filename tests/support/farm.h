@@ -11,7 +11,9 @@
 // helper, or by name through the program's loader, which then finds this
 // same module), uses it; parallel test programs never share a farm. Only one
 // SimulatedFarm should exist at a time in a process. Everything is removed
-// when the object goes.
+// when the object goes: end every subscription first (for the library,
+// StopListeningDeviceConnections), or the devices' removal is announced to
+// it as the farm's folder disappears.
 #pragma once
 
 #include "platform/vendor_abi.h"
