@@ -47,6 +47,7 @@ class EndToEnd : public ::testing::Test {
                               << (m_app.Running() ? -1 : static_cast<long>(m_app.WaitForExit(0).value_or(999)));
     }
     void TearDown() override {
+        ::SetCursorPos(0, 0); // out of the way of the next window
         if (m_app.Running() && m_window)
             ::PostMessageW(m_window, WM_CLOSE, 0, 0);
         m_app.WaitForExit(5000);

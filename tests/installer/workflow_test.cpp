@@ -32,6 +32,7 @@ class WorkflowTest : public ::testing::Test {
         static testutil::GdiplusSession gdiplus; // the loader's part, faked here
         ASSERT_TRUE(gdiplus.ok());
         fakecalls::Install(L"Software\\OrvexTests\\none");
+        ::SetCursorPos(0, 0); // away from the window's buttons
         m_dlg = std::make_unique<TestInstallDlg>();
         ASSERT_TRUE(m_dlg->CreateModeless());
         m_dlg->m_nOfflinePause = 20;

@@ -72,6 +72,8 @@ class SkinTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_gdiplus.ok());
+        // The pointer away from the window, whose buttons would light up under it.
+        ::SetCursorPos(0, 0);
         AppSetResourceModule(nullptr);
         TestSkinDialog::s_pushes = 0;
     }
