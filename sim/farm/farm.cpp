@@ -29,6 +29,9 @@ const char kFaultSerial[] = "Serial";
 } // namespace key
 
 const char kAfcDomain[] = "afc";
+const char kApplicationsDomain[] = "applications";
+
+bool IsPseudoDomain(const std::string& domain) { return domain == kAfcDomain || domain == kApplicationsDomain; }
 
 namespace {
 
@@ -334,6 +337,8 @@ const Value* DomainOf(const Value& description, const std::string& domain) {
         return description.Find(key::kLockdown);
     if (domain == kAfcDomain)
         return description.Find(key::kAFCDeviceInfo);
+    if (domain == kApplicationsDomain)
+        return description.Find(key::kApplications);
     const Value* domains = description.Find(key::kDomains);
     return domains ? domains->Find(domain) : nullptr;
 }
@@ -345,6 +350,8 @@ Value* DomainOf(Value& description, const std::string& domain, bool make) {
         return &description.SubDict(key::kLockdown);
     if (domain == kAfcDomain)
         return &description.SubDict(key::kAFCDeviceInfo);
+    if (domain == kApplicationsDomain)
+        return &description.SubDict(key::kApplications);
     return &description.SubDict(key::kDomains).SubDict(domain);
 }
 
@@ -583,6 +590,10 @@ bool Farm::RemoveValue(const std::string& udid, const std::string& domain, const
         udid,
         [&](Value& d, std::string* why) {
             Value* dict = DomainOf(d, domain, false);
+            if (dict && name.empty()) {
+                *dict = Value::Dict(); // the whole domain emptied
+                return true;
+            }
             if (!dict || !dict->Remove(name))
                 return Fail(why, "no value " + name + " in that domain");
             return true;

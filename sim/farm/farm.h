@@ -64,9 +64,13 @@ const std::vector<FaultInfo>& Faults();
 const FaultInfo* FindFault(const std::string& name);
 const FaultInfo& InfoOf(Fault fault);
 
-// Pseudo-domain that addresses the file service's device information
-// (Model, FSTotalBytes, FSFreeBytes, FSBlockSize) in SetValue/GetValue.
+// Pseudo-domains of SetValue/GetValue/RemoveValue: the file service's
+// device information (Model, FSTotalBytes, FSFreeBytes, FSBlockSize), and the
+// applications as the lookup answers them (key: bundle identifier).
 extern const char kAfcDomain[];
+extern const char kApplicationsDomain[];
+// Whether a domain name is one of the pseudo-domains above.
+bool IsPseudoDomain(const std::string& domain);
 
 // A unique device identifier usable as a folder name: 1 to 64 characters
 // of letters, digits and "-".
@@ -113,10 +117,11 @@ class Farm {
     // `amount`: 0 clears, non-zero sets (the byte count of a counted fault).
     bool SetFault(const std::string& udid, Fault fault, int64_t amount, std::string* error) const;
     bool ClearFaults(const std::string& udid, std::string* error) const;
-    // `domain` empty: the default lockdown domain; kAfcDomain: the file
-    // service's device information; otherwise a named lockdown domain.
+    // `domain` empty: the default lockdown domain; kAfcDomain,
+    // kApplicationsDomain: the pseudo-domains; otherwise a named lockdown domain.
     bool SetValue(const std::string& udid, const std::string& domain, const std::string& key, const Value& value,
                   std::string* error) const;
+    // An empty `key` empties the whole domain.
     bool RemoveValue(const std::string& udid, const std::string& domain, const std::string& key,
                      std::string* error) const;
     bool GetValue(const std::string& udid, const std::string& domain, const std::string& key, Value* out,
@@ -133,7 +138,7 @@ bool IsAttached(const Value& description);
 int64_t ConnectionId(const Value& description);
 int64_t FaultAmount(const Value& description, Fault fault);
 int64_t FaultSerial(const Value& description);
-// The dict of a domain ("" default, kAfcDomain, or named), or null.
+// The dict of a domain ("" default, a pseudo-domain, or named), or null.
 const Value* DomainOf(const Value& description, const std::string& domain);
 Value* DomainOf(Value& description, const std::string& domain, bool make);
 

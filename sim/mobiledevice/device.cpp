@@ -221,7 +221,7 @@ extern "C" CFTypeRef __cdecl AMDeviceCopyValue(am_device* device, CFStringRef do
             return nullptr;
         if (key && !StringFromCf(key, &keyName))
             return nullptr;
-        if (domain && (domainName.empty() || domainName == kAfcDomain))
+        if (domain && (domainName.empty() || IsPseudoDomain(domainName)))
             return nullptr; // only real lockdown domains have names
         Value description;
         if (!handle->view->farm().Load(handle->udid, &description))

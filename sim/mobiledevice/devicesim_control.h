@@ -28,10 +28,13 @@ typedef int(__cdecl* DeviceSimSetPaired_fn)(const wchar_t* udid, int paired);
 typedef int(__cdecl* DeviceSimSetFault_fn)(const wchar_t* udid, const wchar_t* fault, long long amount);
 typedef int(__cdecl* DeviceSimClearFaults_fn)(const wchar_t* udid);
 // A value of a domain: `domain` null or empty for the default lockdown
-// domain, a lockdown domain such as L"com.apple.mobile.battery", or L"afc"
-// for the file service's device information. `type`: string, integer,
+// domain, a lockdown domain such as L"com.apple.mobile.battery", L"afc" for
+// the file service's device information, or L"applications" for the
+// lookup's entries (key: bundle identifier; remove one to uninstall it from
+// the lookup, read one as XML). `type`: string, integer,
 // real, bool, data (hexadecimal), date; null keeps the value's present type
-// (string for a new one). `text` null removes the value.
+// (string for a new one). `text` null removes the value; with `key` null
+// too, it empties the whole domain.
 typedef int(__cdecl* DeviceSimSetValue_fn)(const wchar_t* udid, const wchar_t* domain, const wchar_t* key,
                                            const wchar_t* type, const wchar_t* text);
 // The text form of a value (as DeviceSimSetValue takes it; data in

@@ -84,10 +84,12 @@ class SimulatedFarm {
     bool SetFault(const std::wstring& udid, const wchar_t* fault, long long amount = 1);
     bool ClearFaults(const std::wstring& udid);
     // Values: `domain` null for the default lockdown domain, a named domain
-    // such as L"com.apple.mobile.battery", or L"afc" for the file service's
+    // such as L"com.apple.mobile.battery", L"applications" for the lookup's
+    // entries by bundle identifier, or L"afc" for the file service's
     // device information. `type` null keeps the present type.
     bool SetValue(const std::wstring& udid, const wchar_t* key, const wchar_t* text, const wchar_t* type = nullptr,
                   const wchar_t* domain = nullptr);
+    // `key` null empties the whole domain (L"applications": no application left).
     bool RemoveValue(const std::wstring& udid, const wchar_t* key, const wchar_t* domain = nullptr);
     // The text form of a value (numbers in decimal, true/false, data in
     // hexadecimal); empty when absent.

@@ -167,6 +167,23 @@ TEST_F(AppsTest, TemplateApplicationsAreListed) {
     EXPECT_EQ(wechat["Container"].rfind("/private/var/mobile/Applications/", 0), 0u);
 }
 
+TEST_F(AppsTest, TheLookupFollowsTheFarm) {
+    EXPECT_NE(
+        farm->Value(id, L"com.apple.mobilesafari", L"applications").find(L"<string>/Applications/MobileSafari.app"),
+        std::wstring::npos);
+    ASSERT_TRUE(farm->RemoveValue(id, L"com.saurik.Cydia", L"applications"));
+    EXPECT_TRUE(Lookup("com.saurik.Cydia").empty());
+    EXPECT_FALSE(Lookup("com.apple.mobilesafari").empty());
+    ASSERT_TRUE(farm->RemoveValue(id, nullptr, L"applications"));
+    CFDictionaryRef apps = nullptr;
+    ASSERT_EQ(md().AMDeviceLookupApplications(device, nullptr, &apps), 0);
+    Owned holder(cf(), apps);
+    EXPECT_EQ(cf().CFDictionaryGetCount(apps), 0);
+    // Pseudo-domains are the farm's, not the device's.
+    Owned domain(cf(), cf().String("applications"));
+    EXPECT_EQ(md().AMDeviceCopyValue(device, static_cast<CFStringRef>(domain.get()), nullptr), nullptr);
+}
+
 TEST_F(AppsTest, InstallUpgradeUninstall) {
     std::wstring ipa = local / L"Quillon.ipa";
     ASSERT_TRUE(WriteZip(ipa, {{"iTunesMetadata.plist", "<plist/>"},
