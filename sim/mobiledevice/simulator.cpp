@@ -290,6 +290,14 @@ bool LocalPort(SOCKET socket, unsigned short* port) {
 
 void RecordService(SOCKET socket, const ServiceRecord& record) {
     std::lock_guard<std::mutex> guard(g_serviceLock);
+    // Sockets their owners have closed since are forgotten.
+    for (auto it = g_services.begin(); it != g_services.end();) {
+        unsigned short port = 0;
+        if (!LocalPort(it->first, &port) || port != it->second.port)
+            it = g_services.erase(it);
+        else
+            ++it;
+    }
     g_services[socket] = record;
 }
 
