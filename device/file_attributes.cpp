@@ -16,6 +16,7 @@
 #include "platform/text.h"
 
 #include <cstring>
+#include <cwchar>
 #include <limits>
 
 namespace {
@@ -141,6 +142,16 @@ bool ReadIsDeviceFolder(afc_connection* connection, const std::string& path, boo
 
 bool IsPlainEntryName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool IsStorableLocalName(const std::wstring& name) {
+    if (name.find_first_not_of(L". ") == std::wstring::npos)
+        return false;
+    for (wchar_t c : name) {
+        if (c < 32 || std::wcschr(L"<>:\"/\\|?*", c))
+            return false;
+    }
+    return true;
 }
 
 std::string ToUtf8(const std::wstring& text) { return WideToUtf8(text.data(), text.size()); }

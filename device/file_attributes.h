@@ -42,6 +42,11 @@ std::string ToUtf8(const std::wstring& text);
 // not "." or "..", no "/" (each of those would name the folder itself or
 // another place).
 bool IsPlainEntryName(const std::string& name);
+// A device name that can be made in a local folder as it stands without
+// leading out of that folder: no separator, drive or stream mark or other
+// character Windows refuses in a name, and not a name Windows reads as the
+// folder itself or its parent (only dots and blanks).
+bool IsStorableLocalName(const std::wstring& name);
 // Every "//" replaced by "/" in one left-to-right pass.
 std::wstring CollapseDoubleSlashes(const std::wstring& path);
 // "%s/%s" of a device folder and an entry name, doubled separators collapsed.

@@ -16,8 +16,7 @@ namespace {
 // A zeroed record with its name, path and extension. Names longer than a
 // field are cut there; the extension comes from the whole name.
 __IOS_FILE NamedRecord(const std::wstring& name, const std::wstring& path) {
-    __IOS_FILE file;
-    std::memset(&file, 0, sizeof file);
+    __IOS_FILE file{}; // all zero
     CopyToField(file.Name, name);
     CopyToField(file.Path, path);
     CopyToField(file.Extension, ExtensionOf(name));

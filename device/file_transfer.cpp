@@ -17,17 +17,18 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string_view>
+#include <cstring>
 
 namespace {
 
 constexpr unsigned int TransferChunkSize = 2048;
+// Links followed to find the file a link leads to.
+constexpr int kMaxLinkHops = 32;
 
 bool IsGiven(const wchar_t* path) { return path && *path; }
 
 // The per-chunk progress of one file: "上传文件 %s" / "下载文件 %s" and the
-// share of `size` moved so far, in 64-bit arithmetic. Never above 100, even
-// when the file grew since its size was taken.
+// share of its size moved so far.
 class ChunkProgress {
   public:
     ChunkProgress(const wchar_t* identifier, ProgressCallback callback, std::wstring text, int64_t size)
@@ -36,10 +37,7 @@ class ChunkProgress {
     void Report(uint64_t moved) const {
         if (!m_callback)
             return;
-        uint64_t percent = 100;
-        if (m_size > 0)
-            percent = std::min<uint64_t>(moved * 100 / static_cast<uint64_t>(m_size), 100);
-        m_callback(m_identifier, m_text.c_str(), static_cast<unsigned int>(percent));
+        m_callback(m_identifier, m_text.c_str(), ChunkPercent(moved, m_size));
     }
 
   private:
@@ -58,19 +56,6 @@ std::wstring JoinPath(const std::wstring& folder, wchar_t separator, const std::
     return path + name;
 }
 
-// A device name that can be created in a local folder as it stands, without
-// leading out of that folder (separators, drive or stream marks, names that
-// Windows reads as the folder itself or its parent).
-bool IsStorableLocalName(const std::wstring& name) {
-    if (name.find_first_not_of(L". ") == std::wstring::npos)
-        return false;
-    for (wchar_t c : name) {
-        if (c < 32 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos)
-            return false;
-    }
-    return true;
-}
-
 // Makes the device folder `target`; one that exists already is reused.
 bool MakeDeviceFolder(afc_connection* connection, const std::wstring& target) {
     const std::string path = ToUtf8(target);
@@ -80,6 +65,41 @@ bool MakeDeviceFolder(afc_connection* connection, const std::wstring& target) {
     if (ReadIsDeviceFolder(connection, path, &folder) && folder)
         return true;
     WriteDailyLog(L"创建设备目录 " + target + L" 失败");
+    return false;
+}
+
+// The number of bytes a download of `path` copies: its "st_size". A link
+// is opened through to the file it leads to, while its own "st_size" is
+// the length of its target text; so a link's size is read at its target.
+bool ReadCopySize(afc_connection* connection, std::string path, int64_t* size) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        AfcAttributes attributes;
+        if (!attributes.Open(connection, path))
+            return false;
+        std::string entrySize, kind, target;
+        const char* key;
+        const char* value;
+        while (attributes.Next(&key, &value)) {
+            if (std::strcmp(key, "st_size") == 0)
+                entrySize = value;
+            else if (std::strcmp(key, "st_ifmt") == 0)
+                kind = value;
+            else if (std::strcmp(key, "LinkTarget") == 0)
+                target = value;
+        }
+        if (kind != "S_IFLNK") {
+            *size = ParseDeviceSize(entrySize.c_str());
+            return true;
+        }
+        if (target.empty())
+            return false;
+        if (target[0] == '/') {
+            path = target;
+        } else {
+            const size_t slash = path.rfind('/');
+            path = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + target;
+        }
+    }
     return false;
 }
 
@@ -114,14 +134,23 @@ int UploadFolder(const wchar_t* identifier, afc_connection* connection, const st
 
 } // namespace
 
+unsigned int ChunkPercent(uint64_t moved, int64_t size) {
+    if (size <= 0)
+        return 100;
+    return static_cast<unsigned int>(std::min<uint64_t>(moved * 100 / static_cast<uint64_t>(size), 100));
+}
+
 int UploadTree(const wchar_t* identifier, afc_connection* connection, const std::wstring& localPath,
                const std::wstring& deviceFolder, ProgressCallback progress) {
-    if (localPath.empty() || localPath.back() == L'\\')
+    if (localPath.empty() || localPath.back() == L'\\') {
+        WriteDailyLog(L"指定的文件路径错误！");
         return 0;
+    }
     if (IsLocalDirectory(localPath))
         return UploadFolder(identifier, connection, localPath, deviceFolder, progress);
     if (IsLocalFile(localPath))
         return UploadOneFile(identifier, connection, localPath, deviceFolder, progress);
+    WriteDailyLog(L"找不到本地文件或目录 " + localPath);
     return 0;
 }
 
@@ -220,15 +249,9 @@ int DownloadOneFile(const wchar_t* identifier, afc_connection* connection, const
                     const std::wstring& localFolder, ProgressCallback progress) {
     const std::string path = ToUtf8(devicePath);
     int64_t size = 0;
-    {
-        AfcAttributes attributes;
-        if (!attributes.Open(connection, path)) {
-            WriteDailyLog(L"提取文件信息失败,文件不存在或者没有权限。");
-            return 0;
-        }
-        std::string text;
-        if (attributes.Find("st_size", &text))
-            size = ParseDeviceSize(text.c_str());
+    if (!ReadCopySize(connection, path, &size)) {
+        WriteDailyLog(L"提取文件信息失败,文件不存在或者没有权限。");
+        return 0;
     }
     AfcFile device;
     if (!device.Open(connection, path, AFC_FOPEN_RW)) {

@@ -7,7 +7,13 @@
 #include "device/OrvexDevice.h"
 #include "platform/vendor_abi.h"
 
+#include <cstdint>
 #include <string>
+
+// The progress value after `moved` bytes of a file of `size` bytes: the
+// share in percent, in 64-bit arithmetic, truncated; never above 100 (a file
+// that grew since its size was taken), and 100 for a size of 0 or less.
+unsigned int ChunkPercent(uint64_t moved, int64_t size);
 
 // Removes a device entry and everything below it, post-order, one
 // "删除 %s" progress call (value 0) per removed entry.

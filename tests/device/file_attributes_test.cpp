@@ -1,6 +1,8 @@
 // The value rules of a device entry's attributes and the path rules of the
 // file exports, at their edges.
 #include "device/file_attributes.h"
+#include "device/file_trees.h"
+#include "platform/text.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
@@ -75,6 +77,17 @@ TEST(DeviceNumbers, SizeIsAWholeSignedNumberCountsSaturate) {
     EXPECT_EQ(ParseDeviceCount("x17"), 0u);
 }
 
+TEST(ChunkProgress, SixtyFourBitShareCappedAt100) {
+    EXPECT_EQ(ChunkPercent(2048, 5000), 40u);
+    EXPECT_EQ(ChunkPercent(5000, 5000), 100u);
+    EXPECT_EQ(ChunkPercent(6000, 5000), 100u) << "grew meanwhile";
+    EXPECT_EQ(ChunkPercent(0, 0), 100u);
+    // Beyond what 32 bits hold, before and after the multiplication.
+    EXPECT_EQ(ChunkPercent(50000000, 64LL << 20), 74u);
+    EXPECT_EQ(ChunkPercent(3LL << 30, 4LL << 30), 75u);
+    EXPECT_EQ(ChunkPercent((6LL << 30) - 1, 6LL << 30), 99u);
+}
+
 TEST(DevicePathRules, JoinNameAndExtension) {
     EXPECT_EQ(JoinDevicePath(L"/", L"var"), L"/var");
     EXPECT_EQ(JoinDevicePath(L"/var/", L"mobile"), L"/var/mobile");
@@ -93,6 +106,11 @@ TEST(DevicePathRules, JoinNameAndExtension) {
     EXPECT_EQ(ExtensionOf(L"README"), L"");
 
     EXPECT_TRUE(IsPlainEntryName("a b"));
+    EXPECT_TRUE(IsStorableLocalName(L"照片 (1).jpg"));
+    EXPECT_TRUE(IsStorableLocalName(L".profile"));
+    for (const wchar_t* name : {L"", L".", L"..", L"...", L". .", L"a\\b", L"..\\x", L"a/b", L"C:x", L"a:stream", L"a*",
+                                L"a?", L"a|b", L"a\"b", L"a<b", L"a>b", L"tab\t"})
+        EXPECT_FALSE(IsStorableLocalName(name)) << WideToUtf8(name);
     for (const char* name : {"", ".", "..", "a/b", "/"})
         EXPECT_FALSE(IsPlainEntryName(name)) << name;
 }

@@ -1,0 +1,135 @@
+// Making, renaming and deleting device entries through the library.
+#include "tests/device/file_fixture.h"
+
+#include "platform/file.h"
+
+namespace devfiles {
+namespace {
+
+class FileEdits : public FileExportsTest {
+  protected:
+    int Delete(const std::wstring& path, ProgressCallback progress = Progress::Record) {
+        return dll().DeleteDirectoriesAndFilesOnDevice(Jailbroken().c_str(), path.c_str(), progress);
+    }
+    std::vector<std::wstring> Texts() const {
+        std::vector<std::wstring> texts;
+        for (const ProgressCall& call : Progress::Calls()) {
+            EXPECT_EQ(call.identifier, Jailbroken());
+            EXPECT_EQ(call.percent, 0u);
+            texts.push_back(call.text);
+        }
+        return texts;
+    }
+};
+
+TEST_F(FileEdits, DeletingAFileMakesOneProgressCall) {
+    ASSERT_TRUE(PutDeviceFile(scratch + L"/note.txt", "note"));
+    EXPECT_EQ(Delete(scratch + L"/note.txt"), 1);
+    EXPECT_EQ(Texts(), std::vector<std::wstring>{L"删除 " + scratch + L"/note.txt"});
+    EXPECT_FALSE(DeviceEntryExists(scratch + L"/note.txt"));
+}
+
+TEST_F(FileEdits, DeletingATreeGoesChildrenFirstWithSingleSeparators) {
+    const std::wstring tree = scratch + L"/tree";
+    ASSERT_TRUE(MakeDeviceFolder(tree));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/a", "a"));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/b", "b"));
+    ASSERT_TRUE(MakeDeviceFolder(tree + L"/empty"));
+    EXPECT_EQ(Delete(tree + L"/"), 1); // given with a trailing separator
+    std::vector<std::wstring> texts = Texts();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts.back(), L"删除 " + tree + L"/");
+    std::vector<std::wstring> children(texts.begin(), texts.end() - 1);
+    std::sort(children.begin(), children.end());
+    EXPECT_EQ(children, (std::vector<std::wstring>{L"删除 " + tree + L"/a", L"删除 " + tree + L"/b",
+                                                   L"删除 " + tree + L"/empty"}));
+    EXPECT_FALSE(DeviceEntryExists(tree));
+    EXPECT_TRUE(DeviceEntryExists(scratch));
+
+    // Deeper: every folder right after its last child.
+    ASSERT_TRUE(MakeDeviceFolder(tree));
+    ASSERT_TRUE(MakeDeviceFolder(tree + L"/x"));
+    ASSERT_TRUE(MakeDeviceFolder(tree + L"/x/y"));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/x/y/z", "z"));
+    Progress::Calls().clear();
+    EXPECT_EQ(Delete(tree, nullptr), 1) << "no progress callback";
+    EXPECT_TRUE(Progress::Calls().empty());
+    ASSERT_TRUE(MakeDeviceFolder(tree));
+    ASSERT_TRUE(MakeDeviceFolder(tree + L"/x"));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/x/z", "z"));
+    EXPECT_EQ(Delete(tree), 1);
+    EXPECT_EQ(Texts(),
+              (std::vector<std::wstring>{L"删除 " + tree + L"/x/z", L"删除 " + tree + L"/x", L"删除 " + tree}));
+    EXPECT_TRUE(log.QuietAbout(scratch));
+}
+
+TEST_F(FileEdits, DeletingALinkRemovesTheLinkOnly) {
+    ASSERT_TRUE(MakeDeviceFolder(scratch + L"/real"));
+    ASSERT_TRUE(PutDeviceFile(scratch + L"/real/keep", "keep"));
+    ASSERT_TRUE(farm().MakeLink(Jailbroken(), L"real", (scratch + L"/alias").c_str()));
+    EXPECT_EQ(Delete(scratch + L"/alias"), 1);
+    EXPECT_EQ(Texts(), std::vector<std::wstring>{L"删除 " + scratch + L"/alias"});
+    EXPECT_FALSE(DeviceEntryExists(scratch + L"/alias"));
+    std::string kept;
+    EXPECT_TRUE(DeviceBytes(scratch + L"/real/keep", &kept));
+    EXPECT_EQ(kept, "keep");
+}
+
+TEST_F(FileEdits, MissingPathsAndArguments) {
+    EXPECT_EQ(Delete(scratch + L"/nothing"), 0);
+    EXPECT_EQ(Delete(L""), 0);
+    EXPECT_EQ(dll().DeleteDirectoriesAndFilesOnDevice(Jailbroken().c_str(), nullptr, Progress::Record), 0);
+    EXPECT_EQ(dll().DeleteDirectoriesAndFilesOnDevice(L"no-such-device", scratch.c_str(), Progress::Record), 0);
+    EXPECT_TRUE(Progress::Calls().empty());
+    EXPECT_TRUE(DeviceEntryExists(scratch));
+    EXPECT_EQ(dll().CreateDirectoryOnDevice(Jailbroken().c_str(), L""), 0);
+    EXPECT_EQ(dll().CreateDirectoryOnDevice(L"no-such-device", (scratch + L"/x").c_str()), 0);
+    EXPECT_EQ(dll().RenameDirectoryOrFileOnDevice(Jailbroken().c_str(), scratch.c_str(), nullptr), 0);
+    EXPECT_EQ(dll().RenameDirectoryOrFileOnDevice(Jailbroken().c_str(), L"", scratch.c_str()), 0);
+    EXPECT_TRUE(log.QuietAbout(scratch));
+}
+
+TEST_F(FileEdits, DeletingStopsAtTheFirstEntryThatStays) {
+    const std::wstring tree = scratch + L"/tree";
+    ASSERT_TRUE(MakeDeviceFolder(tree));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/a", "a"));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/b", "b"));
+    // A file held open without delete sharing can't be removed.
+    UniqueHandle held(
+        ::CreateFileW(Host(tree + L"/b").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(Delete(tree), 0);
+    EXPECT_TRUE(DeviceEntryExists(tree + L"/b"));
+    EXPECT_TRUE(DeviceEntryExists(tree));
+    for (const ProgressCall& call : Progress::Calls())
+        EXPECT_NE(call.text, L"删除 " + tree);
+    held.reset();
+    EXPECT_EQ(Delete(tree), 1);
+}
+
+TEST_F(FileEdits, CreateAndRenameAnswerWhatTheDeviceSays) {
+    const std::wstring id = Jailbroken();
+    EXPECT_EQ(dll().CreateDirectoryOnDevice(id.c_str(), (scratch + L"/new").c_str()), 1);
+    EXPECT_TRUE(IsLocalDirectory(Host(scratch + L"/new")));
+    EXPECT_EQ(dll().CreateDirectoryOnDevice(id.c_str(), (scratch + L"/missing/child").c_str()), 0);
+    EXPECT_FALSE(DeviceEntryExists(scratch + L"/missing"));
+
+    ASSERT_TRUE(PutDeviceFile(scratch + L"/a.txt", "alpha"));
+    EXPECT_EQ(dll().RenameDirectoryOrFileOnDevice(id.c_str(), (scratch + L"/a.txt").c_str(),
+                                                  (scratch + L"/new/b.txt").c_str()),
+              1);
+    std::string moved;
+    EXPECT_TRUE(DeviceBytes(scratch + L"/new/b.txt", &moved));
+    EXPECT_EQ(moved, "alpha");
+    EXPECT_FALSE(DeviceEntryExists(scratch + L"/a.txt"));
+    EXPECT_EQ(
+        dll().RenameDirectoryOrFileOnDevice(id.c_str(), (scratch + L"/new").c_str(), (scratch + L"/renamed").c_str()),
+        1);
+    EXPECT_TRUE(DeviceEntryExists(scratch + L"/renamed/b.txt"));
+    EXPECT_EQ(dll().RenameDirectoryOrFileOnDevice(id.c_str(), (scratch + L"/gone").c_str(), (scratch + L"/x").c_str()),
+              0);
+    EXPECT_TRUE(log.QuietAbout(scratch));
+}
+
+} // namespace
+} // namespace devfiles
