@@ -66,7 +66,7 @@ double OleDateOf(const SYSTEMTIME& t) {
     return double(days) + seconds / 86400.0;
 }
 
-void ApplyKey(const char* key, const char* value, __IOS_FILE* file) {
+void ApplyKey(const char* key, const char* value, const LocalTimeZone& zone, __IOS_FILE* file) {
     if (std::strcmp(key, "st_size") == 0) {
         file->Size = ParseDeviceSize(value);
     } else if (std::strcmp(key, "st_blocks") == 0) {
@@ -79,9 +79,9 @@ void ApplyKey(const char* key, const char* value, __IOS_FILE* file) {
         else if (std::strcmp(value, "S_IFLNK") == 0)
             file->Type = 2;
     } else if (std::strcmp(key, "st_mtime") == 0) {
-        file->ModificationTime = DateFromDeviceTime(value);
+        file->ModificationTime = DateFromDeviceTime(value, zone);
     } else if (std::strcmp(key, "st_birthtime") == 0) {
-        file->CreationTime = DateFromDeviceTime(value);
+        file->CreationTime = DateFromDeviceTime(value, zone);
     } else if (std::strcmp(key, "LinkTarget") == 0) {
         CopyToField(file->LinkTarget, Utf8ToWide(value));
     }
@@ -104,7 +104,29 @@ uint32_t ParseDeviceCount(const char* text) {
     return uint32_t(value);
 }
 
-DateValue DateFromDeviceTime(const char* text) {
+LocalTimeZone::LocalTimeZone() : m_zone{}, m_known(::GetTimeZoneInformation(&m_zone) != TIME_ZONE_ID_INVALID) {}
+
+bool LocalTimeZone::ToLocalTime(int64_t seconds, SYSTEMTIME* local) const {
+    if (!m_known)
+        return UnixSecondsToLocalTime(seconds, local);
+    if (!local || seconds < 0 || seconds > kLatestLocalTimeSeconds)
+        return false;
+    ULARGE_INTEGER t;
+    t.QuadPart = (static_cast<uint64_t>(seconds) + 11644473600ULL) * 10000000ULL;
+    FILETIME ft;
+    ft.dwLowDateTime = t.LowPart;
+    ft.dwHighDateTime = t.HighPart;
+    SYSTEMTIME utc;
+    SYSTEMTIME out;
+    TIME_ZONE_INFORMATION zone = m_zone; // the call takes it as writable
+    if (!::FileTimeToSystemTime(&ft, &utc) || !::SystemTimeToTzSpecificLocalTime(&zone, &utc, &out))
+        return false;
+    out.wMilliseconds = 0;
+    *local = out;
+    return true;
+}
+
+DateValue DateFromDeviceTime(const char* text, const LocalTimeZone& zone) {
     DateValue date{0.0, DateValueInvalid};
     int64_t value = 0;
     if (!ParseSigned64(text, &value))
@@ -112,14 +134,15 @@ DateValue DateFromDeviceTime(const char* text) {
     if (value >= kNanosecondsFrom)
         value /= kNanosecondsPerSecond;
     SYSTEMTIME local;
-    if (!UnixSecondsToLocalTime(value, &local))
+    if (!zone.ToLocalTime(value, &local))
         return date;
     date.Date = OleDateOf(local);
     date.Status = DateValueValid;
     return date;
 }
 
-bool ReadFileAttributes(afc_connection* connection, const std::string& path, __IOS_FILE* file) {
+bool ReadFileAttributes(afc_connection* connection, const std::string& path, const LocalTimeZone& zone,
+                        __IOS_FILE* file) {
     AfcAttributes attributes;
     if (!attributes.Open(connection, path))
         return false;
@@ -127,7 +150,7 @@ bool ReadFileAttributes(afc_connection* connection, const std::string& path, __I
     const char* key;
     const char* value;
     while (attributes.Next(&key, &value))
-        ApplyKey(key, value, file);
+        ApplyKey(key, value, zone, file);
     return true;
 }
 

@@ -5,16 +5,33 @@
 #include "device/OrvexDevice.h"
 #include "platform/vendor_abi.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
 // ---- attributes ------------------------------------------------------------------
 
+// The local time zone as it stands when a call begins: every date of the
+// call is broken down with the same rules, without asking the system for
+// them once per date (which costs more than the rest of an entry).
+class LocalTimeZone {
+  public:
+    LocalTimeZone();
+    // As UnixSecondsToLocalTime (platform/localtime.h), in this zone.
+    bool ToLocalTime(int64_t seconds, SYSTEMTIME* local) const;
+
+  private:
+    TIME_ZONE_INFORMATION m_zone;
+    bool m_known;
+};
+
 // Opens the attributes of `path` (UTF-8) and applies them to `*file`: Type 1
 // first, then every known key in the order the device gives them. The
 // caller has zeroed the record and filled Name, Path and Extension. False,
 // with the record untouched, when the device refuses the attribute read.
-bool ReadFileAttributes(afc_connection* connection, const std::string& path, __IOS_FILE* file);
+bool ReadFileAttributes(afc_connection* connection, const std::string& path, const LocalTimeZone& zone,
+                        __IOS_FILE* file);
 
 // Whether the entry at `path` (UTF-8) is a folder: its "st_ifmt" is
 // "S_IFDIR" (a link is not). False when its attributes can't be read.
@@ -24,7 +41,7 @@ bool ReadIsDeviceFolder(afc_connection* connection, const std::string& path, boo
 // when the value is 10^15 or more. Local time, as an OLE automation date;
 // day count 0.0 with status 1 when the text is not a 64-bit decimal number
 // or the instant can't be broken down into local time.
-DateValue DateFromDeviceTime(const char* text);
+DateValue DateFromDeviceTime(const char* text, const LocalTimeZone& zone);
 
 // "st_size": a signed decimal number (the whole text) within the 64-bit
 // range; anything else gives 0.

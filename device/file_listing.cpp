@@ -29,12 +29,13 @@ bool ListFolder(afc_connection* connection, const std::wstring& directory, std::
         WriteDailyLog(L"打开文件目录 " + directory + L" 失败");
         return false;
     }
+    const LocalTimeZone zone;
     std::string entry;
     while (folder.Next(&entry)) {
         const std::wstring name = Utf8ToWide(entry.c_str());
         const std::wstring path = JoinDevicePath(directory, name);
         __IOS_FILE file = NamedRecord(name, path);
-        if (!ReadFileAttributes(connection, ToUtf8(path), &file)) {
+        if (!ReadFileAttributes(connection, ToUtf8(path), zone, &file)) {
             WriteDailyLog(L"提取文件 " + path + L" 信息失败");
             continue;
         }
@@ -79,7 +80,7 @@ int GetFileInfoOnDevice(const wchar_t* identifier, const wchar_t* entryPath, __I
             return 0;
         const std::wstring path = entryPath;
         __IOS_FILE record = NamedRecord(NameOfDevicePath(path), path);
-        if (!ReadFileAttributes(device.connection(), ToUtf8(path), &record))
+        if (!ReadFileAttributes(device.connection(), ToUtf8(path), LocalTimeZone(), &record))
             return 0;
         *file = record;
         return 1;

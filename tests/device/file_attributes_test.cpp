@@ -2,12 +2,14 @@
 // file exports, at their edges.
 #include "device/file_attributes.h"
 #include "device/file_trees.h"
+#include "platform/localtime.h"
 #include "platform/text.h"
 
 #include <gtest/gtest.h>
 #include <oleauto.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -47,7 +49,7 @@ TEST(DeviceTimeValue, SecondsBelowTenToTheFifteenthNanosecondsFromThere) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        DateValue date = DateFromDeviceTime(c.text);
+        DateValue date = DateFromDeviceTime(c.text, LocalTimeZone());
         if (c.seconds < 0) {
             EXPECT_EQ(date.Status, DateValueInvalid);
             EXPECT_EQ(date.Date, 0.0);
@@ -56,6 +58,21 @@ TEST(DeviceTimeValue, SecondsBelowTenToTheFifteenthNanosecondsFromThere) {
             EXPECT_NEAR(date.Date, ExpectedLocalDate(c.seconds), 0.5 / 86400);
         }
     }
+}
+
+TEST(DeviceTimeValue, TheCallsZoneBreaksDownAsTheSystemDoes) {
+    // Every hour across two years, standard and daylight time alike.
+    const LocalTimeZone zone;
+    for (int64_t seconds = 1325376000; seconds < 1325376000 + 2 * 366 * 86400LL; seconds += 3600) {
+        SYSTEMTIME mine, system;
+        ASSERT_TRUE(zone.ToLocalTime(seconds, &mine));
+        ASSERT_TRUE(UnixSecondsToLocalTime(seconds, &system));
+        ASSERT_EQ(std::memcmp(&mine, &system, sizeof mine), 0) << seconds;
+    }
+    SYSTEMTIME unused;
+    EXPECT_FALSE(zone.ToLocalTime(-1, &unused));
+    EXPECT_FALSE(zone.ToLocalTime(kLatestLocalTimeSeconds + 1, &unused));
+    EXPECT_TRUE(zone.ToLocalTime(kLatestLocalTimeSeconds, &unused));
 }
 
 TEST(DeviceNumbers, SizeIsAWholeSignedNumberCountsSaturate) {
