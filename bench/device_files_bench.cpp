@@ -236,10 +236,10 @@ bool Wanted(const std::wstring& parts, const wchar_t* part) {
 }
 
 int Run(int mebibytes, const std::wstring& parts) {
-    testfarm::SimulatedFarm farm;
-    Check(farm.ok(), "loading the stand-in device library");
     testutil::DeviceDll dll;
     Check(dll.ok() && dll.LoadDllFunctions() == 1, "loading the device library");
+    testfarm::SimulatedFarm farm;
+    Check(farm.ok(), "loading the stand-in device library");
     Check(dll.StartListeningDeviceConnections(OnArrived, OnRemoved) == 1, "listening");
     const std::wstring udid = farm.Create(testfarm::kIPhone4S);
     Check(!udid.empty() && WaitForArrival(udid), "plugging in a device");

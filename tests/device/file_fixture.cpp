@@ -184,13 +184,15 @@ std::string Pattern(size_t size, unsigned seed) {
 
 void FileExportsTest::SetUpTestSuite() {
     Shared& s = State();
-    if (s.farm)
+    if (s.dll)
         return;
-    s.farm = std::make_unique<testfarm::SimulatedFarm>();
-    ASSERT_TRUE(s.farm->ok()) << WideToUtf8(s.farm->error().c_str());
+    // The library binds the stand-ins where the vendor's installation puts
+    // them; the farm helper then uses the same modules.
     s.dll = std::make_unique<testutil::DeviceDll>();
     ASSERT_TRUE(s.dll->ok());
     ASSERT_EQ(s.dll->LoadDllFunctions(), 1);
+    s.farm = std::make_unique<testfarm::SimulatedFarm>();
+    ASSERT_TRUE(s.farm->ok()) << WideToUtf8(s.farm->error().c_str());
     ASSERT_EQ(s.dll->StartListeningDeviceConnections(OnArrived, OnRemoved), 1);
     s.listening = true;
     s.jailbroken = s.farm->Create(testfarm::kIPhone4S);
@@ -221,7 +223,8 @@ const std::wstring& FileExportsTest::Jailbroken() { return State().jailbroken; }
 const std::wstring& FileExportsTest::Stock() { return State().stock; }
 
 void FileExportsTest::SetUp() {
-    ASSERT_TRUE(State().farm && State().dll) << "the farm could not be set up";
+    ASSERT_TRUE(State().farm && State().farm->ok() && State().dll && State().dll->ok())
+        << "the farm could not be set up";
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     scratch = L"/var/mobile/Media/" + Utf8ToWide(info->test_suite_name()) + L"-" + Utf8ToWide(info->name());
     RemoveLocalTree(Host(scratch));
