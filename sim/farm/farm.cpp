@@ -23,6 +23,7 @@ const char kLockdown[] = "Lockdown";
 const char kDomains[] = "Domains";
 const char kApplications[] = "Applications";
 const char kProvisioningProfiles[] = "ProvisioningProfiles";
+const char kLastPackageURL[] = "LastPackageURL";
 const char kAFCDeviceInfo[] = "AFCDeviceInfo";
 const char kFaults[] = "Faults";
 const char kFaultSerial[] = "Serial";

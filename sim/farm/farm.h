@@ -31,6 +31,7 @@ extern const char kLockdown[]; // the default (unnamed) domain
 extern const char kDomains[];  // named domains: name -> dict
 extern const char kApplications[];
 extern const char kProvisioningProfiles[];
+extern const char kLastPackageURL[]; // the URL text of the last install, upgrade or profile request
 extern const char kAFCDeviceInfo[];
 extern const char kFaults[];
 extern const char kFaultSerial[]; // in Faults: bumped on every fault change

@@ -84,6 +84,23 @@ bool PathFromUrl(CFURLRef url, std::wstring* path) {
     return !path->empty();
 }
 
+// Keeps the text of the URL a request named, exactly as the caller made it,
+// in the description (LastPackageURL), so that tests can see what reached
+// the device.
+void RecordPackageUrl(const Farm& farm, const std::string& udid, CFURLRef url) {
+    std::string text;
+    if (!StringFromCf(CFURLGetString(url), &text))
+        return;
+    std::string error;
+    farm.Update(
+        udid,
+        [&text](Value& d, std::string*) {
+            d.Set(key::kLastPackageURL, Value::String(text));
+            return true;
+        },
+        &error);
+}
+
 // ---- archives -----------------------------------------------------------------
 
 struct ZipCloser {
@@ -322,6 +339,7 @@ int Install(bool upgrade, am_device* device, CFURLRef url, am_device_progress_ca
     Package package;
     if (!PathFromUrl(url, &path))
         return kAmdInvalidArgumentError;
+    RecordPackageUrl(handle->view->farm(), handle->udid, url);
     if (!ReadPackage(path, &package))
         return kAmdInstallFailedError;
     const Farm& farm = handle->view->farm();
@@ -515,6 +533,7 @@ extern "C" int __cdecl AMDeviceInstallProvisioningProfile(am_device* device, CFU
         std::wstring path;
         if (!PathFromUrl(profileUrl, &path))
             return static_cast<int>(kAmdInvalidArgumentError);
+        RecordPackageUrl(handle->view->farm(), handle->udid, profileUrl);
         std::string bytes;
         UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
