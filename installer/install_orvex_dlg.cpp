@@ -2,6 +2,7 @@
 
 #include "installer/framework/app.h"
 #include "installer/installer_calls.h"
+#include "installer/package_download.h"
 #include "installer/web_addresses.h"
 #include "platform/file.h"
 #include "platform/seams.h"
@@ -12,6 +13,20 @@ CInstallOrvexDlg* g_pInstallDlg = nullptr;
 const wchar_t kTextConnectDevice[] = L"请将设备连接至电脑";
 const wchar_t kTextSeveralDevices[] = L"发现多个设备，请只保留一个设备";
 const wchar_t kTextNoInternet[] = L"联接互联网失败，请检查网络连接";
+const wchar_t kTextUploadFailed[] = L"上传失败";
+
+const wchar_t* const kAutoInstallChain[5] = {
+    L"//var",
+    L"//var//root",
+    L"//var//root//Media",
+    L"//var//root//Media//Cydia",
+    L"//var//root//Media//Cydia//AutoInstall",
+};
+const wchar_t kAutoInstallFolder[] = L"var/root/Media/Cydia/AutoInstall";
+
+std::wstring StagedCopyPath(const wchar_t* deviceName) {
+    return std::wstring(L"/var/mobile/Media") + L"/PublicStaging" + L"/" + deviceName;
+}
 
 namespace {
 
@@ -29,6 +44,11 @@ constexpr wchar_t kErrListening[] = L"StartListeningDeviceConnections error";
 constexpr wchar_t kAskJailbreak[] = L"设备未越狱,推荐使用Orvex越狱助手进行越狱，要下载吗";
 constexpr wchar_t kThanks[] = L"谢谢您的支持！请越狱完成后再运行本程序.";
 constexpr wchar_t kJailbreakFirst[] = L"请先对设备进行越狱后，再运行本程序.";
+constexpr wchar_t kErrWorker[] = L"无法开始安装，请重试";
+constexpr wchar_t kTextInstalling[] = L"正在安装...";
+
+// The dialog whose install runs on this thread (the worker's own).
+thread_local CInstallOrvexDlg* t_installDlg = nullptr;
 
 // The first instance's mutex, held until the process ends.
 HANDLE g_instanceMutex = nullptr;
@@ -41,12 +61,15 @@ CInstallOrvexDlg::CInstallOrvexDlg(HWND hParent) : CSkinDialog(IDD_INSTALLORVEX_
 }
 
 CInstallOrvexDlg::~CInstallOrvexDlg() {
+    m_bClosing = true;
+    m_bDownloading = false;
     {
         // Waits for a device callback that is still working on the dialog.
         std::lock_guard<std::mutex> hold(g_dialogLock);
         if (g_pInstallDlg == this)
             g_pInstallDlg = nullptr;
     }
+    WaitForInstallWorker();
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_pDevice.reset();
@@ -290,8 +313,112 @@ void CInstallOrvexDlg::OnBnClickedInstall() {
 }
 
 void CInstallOrvexDlg::StartInstallWorker() {
-    // The install work (package download, device folder, upload) starts
-    // here once it exists; until then a click on a ready device does nothing.
+    if (m_hWorker) {
+        if (::WaitForSingleObject(m_hWorker.get(), 0) == WAIT_TIMEOUT)
+            return; // one install at a time
+        m_hWorker.reset();
+    }
+    ::EnableWindow(m_btnInstall.m_hWnd, FALSE);
+    m_hWorkerOwner = m_hWnd;
+    m_hWorker = AppBeginThread(InstallThreadProc, this);
+    if (!m_hWorker) {
+        ::EnableWindow(m_btnInstall.m_hWnd, TRUE);
+        MessageBox(kErrWorker);
+    }
+}
+
+void CInstallOrvexDlg::WaitForInstallWorker() {
+    if (!m_hWorker)
+        return;
+    HANDLE worker = m_hWorker.get();
+    while (::MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE); // runs what was sent
+    }
+    m_hWorker.reset();
+}
+
+int CInstallOrvexDlg::WorkerMessageBox(const wchar_t* text, UINT type) const {
+    return AppMessageBox(m_hWorkerOwner, text, type);
+}
+
+unsigned __stdcall CInstallOrvexDlg::InstallThreadProc(void* dialog) {
+    try {
+        auto* dlg = static_cast<CInstallOrvexDlg*>(dialog);
+        t_installDlg = dlg;
+        dlg->RunInstall();
+    } catch (...) {
+    }
+    t_installDlg = nullptr;
+    return 0;
+}
+
+void CInstallOrvexDlg::OnInstallProgress(const wchar_t*, const wchar_t*, unsigned int percent) {
+    try {
+        CInstallOrvexDlg* dlg = t_installDlg;
+        if (!dlg || dlg->Closing())
+            return;
+        const auto value = static_cast<int32_t>(percent);
+        if (dlg->m_nLastPercent.exchange(value) == value)
+            return;
+        dlg->ShowProgress(kTextInstalling, percent / 100.0);
+    } catch (...) {
+    }
+}
+
+void CInstallOrvexDlg::RunInstall() {
+    EnableInstallButton(false);
+    const std::optional<DeviceSummary> device = SummaryCopy();
+    if (!device)
+        return;
+    const PackageClass packageClass = PackageClassOf(device->strModelName);
+    const PackageInfo& package = PackageFor(packageClass);
+    if (!m_bDownloaded && m_bNeedDownload && !DownloadPackage(*this, packageClass))
+        return;
+    StopAnimation();
+
+    const InstallerCalls& calls = CurrentInstallerCalls();
+    const wchar_t* identifier = device->strIdentifier.c_str();
+    auto info = std::make_unique<__IOS_FILE>();
+    // Each device call is a step; a closing window ends the install before the next.
+    for (const wchar_t* folder : kAutoInstallChain) {
+        if (Closing())
+            return;
+        const bool present = calls.getFileInfo(identifier, folder, info.get()) != 0;
+        if (Closing())
+            return;
+        if (!present)
+            calls.createDirectory(identifier, folder);
+    }
+    if (Closing())
+        return;
+    const std::wstring staged = StagedCopyPath(package.deviceName);
+    const bool stale = calls.getFileInfo(identifier, staged.c_str(), info.get()) != 0;
+    if (Closing())
+        return;
+    if (stale)
+        calls.deleteOnDevice(identifier, staged.c_str(), nullptr);
+    if (Closing())
+        return;
+
+    ShowState(3);
+    StartAnimation();
+    // The upload goes to the first attached device, and only when that is
+    // the device prepared above: another one was never checked.
+    const std::vector<std::wstring> devices = DeviceList();
+    bool uploaded = !devices.empty() && devices.front() == device->strIdentifier &&
+                    calls.upload(identifier, package.localPath, kAutoInstallFolder, OnInstallProgress);
+    if (Closing())
+        return;
+    StopAnimation();
+    if (!uploaded) {
+        WorkerMessageBox(kTextUploadFailed);
+        // Posted: the window's thread may be about to wait for this worker.
+        if (!Closing())
+            ::PostMessageW(m_hWorkerOwner, WM_CLOSE, 0, 0);
+        return;
+    }
+    ShowState(4);
 }
 
 void CInstallOrvexDlg::DeletePackageFiles() {
@@ -302,6 +429,7 @@ void CInstallOrvexDlg::DeletePackageFiles() {
 }
 
 void CInstallOrvexDlg::OnClose() {
+    m_bClosing = true;
     m_bDownloading = false;
     ::DeleteFileW(PackageFor(PackageClass::Handset).localPath);
     ::DeleteFileW(PackageFor(PackageClass::Tablet).localPath);
@@ -319,6 +447,11 @@ bool CInstallOrvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     if (msg == WM_CLOSE) {
         OnClose();
         return false; // the framework's close ends the dialog
+    }
+    if (msg == WM_DESTROY) {
+        // Every way out ends here, Esc included: a running install stops.
+        m_bClosing = true;
+        m_bDownloading = false;
     }
     return CSkinDialog::OnMessage(msg, wParam, lParam, result);
 }

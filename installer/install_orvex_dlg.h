@@ -14,9 +14,21 @@
 // were made. Device callbacks reach the dialog only through g_pInstallDlg,
 // which the destructor clears under its own lock, so no device event can
 // reach a destroyed dialog.
+//
+// The install worker. One at a time, started by the install button. It
+// never waits for the window's thread: it hands its changes over like the
+// device callbacks, posts its close request, and its message boxes are
+// owned by the window through a handle it keeps, so they fail harmlessly
+// once the window is gone. When the window closes (close button, Esc, or
+// any other way) Closing() turns true and the worker stops at its next
+// step without touching the window again; the destructor waits for the
+// worker to end, and while it waits it still answers the messages other
+// threads send to the window's thread (a message box owned by the window
+// sends some), so the two can never wait for each other.
 #pragma once
 
 #include "installer/device_summary.h"
+#include "platform/handles.h"
 #include "skin/skin_dialog.h"
 
 #include <atomic>
@@ -36,6 +48,14 @@ extern CInstallOrvexDlg* g_pInstallDlg;
 extern const wchar_t kTextConnectDevice[];  // "请将设备连接至电脑"
 extern const wchar_t kTextSeveralDevices[]; // "发现多个设备，请只保留一个设备"
 extern const wchar_t kTextNoInternet[];     // "联接互联网失败，请检查网络连接"
+extern const wchar_t kTextUploadFailed[];   // "上传失败"
+
+// Where the worker puts the package on the device: the folder chain it
+// makes sure of, one level at a time, and the upload's destination.
+extern const wchar_t* const kAutoInstallChain[5];
+extern const wchar_t kAutoInstallFolder[];
+// The staged copy of a package that the worker removes before the upload.
+std::wstring StagedCopyPath(const wchar_t* deviceName);
 
 class CInstallOrvexDlg : public CSkinDialog {
   public:
@@ -64,6 +84,17 @@ class CInstallOrvexDlg : public CSkinDialog {
     void ShowProgress(const std::wstring& text, double fraction);
     void EnableInstallButton(bool enable);
 
+    // The install worker's thread procedure (its parameter is the dialog),
+    // and the upload's progress callback, which runs on the worker's thread
+    // and repaints only when the percentage changes.
+    static unsigned __stdcall InstallThreadProc(void* dialog);
+    static void OnInstallProgress(const wchar_t* identifier, const wchar_t* status, unsigned int percent);
+
+    // The window is closing or gone; a running install stops at its next step.
+    bool Closing() const { return m_bClosing; }
+    // A message box owned by the window, for the worker's thread.
+    int WorkerMessageBox(const wchar_t* text, UINT type = MB_OK) const;
+
     // A copy of the summary (none when no single device is summarised).
     std::optional<DeviceSummary> SummaryCopy() const;
     // The attached devices' identifiers, in arrival order.
@@ -91,8 +122,16 @@ class CInstallOrvexDlg : public CSkinDialog {
     // to the device), called by the install button once the device is known
     // to be jailbroken and the machine is online.
     virtual void StartInstallWorker();
+    // The install itself: download when needed, the device's folder, the
+    // upload. Runs on the worker's thread.
+    void RunInstall();
+    // Waits until a running worker has ended, answering what other threads
+    // send to this thread meanwhile. Window's thread.
+    void WaitForInstallWorker();
 
     void OnClose();
+
+    UniqueHandle m_hWorker; // window's thread only
 
   private:
     void DeviceArrived(const wchar_t* identifier);
@@ -108,6 +147,9 @@ class CInstallOrvexDlg : public CSkinDialog {
         double fraction;
     };
     void CloseProgressSlot();
+
+    std::atomic<bool> m_bClosing{false};
+    HWND m_hWorkerOwner = nullptr; // the window, as the worker knows it; set before it starts
 
     std::mutex m_progressLock;
     std::shared_ptr<Progress> m_openProgress; // guarded by m_progressLock

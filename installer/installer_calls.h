@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <wininet.h>
+
 struct InstallerCalls {
     int (*loadDllFunctions)();
     void (*unloadDllFunctions)();
@@ -15,6 +17,14 @@ struct InstallerCalls {
     int (*startListening)(DeviceEventCallback arrived, DeviceEventCallback removed);
     int (*getDeviceInfo)(const wchar_t* identifier, __IOS_DEVICE* info);
     bool (*internetConnected)();
+    // The download's internet session (InternetOpenW).
+    HINTERNET(WINAPI* internetOpen)(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass, DWORD flags);
+    // The install worker's device file calls.
+    int (*getFileInfo)(const wchar_t* identifier, const wchar_t* path, __IOS_FILE* file);
+    int (*createDirectory)(const wchar_t* identifier, const wchar_t* path);
+    int (*deleteOnDevice)(const wchar_t* identifier, const wchar_t* path, ProgressCallback progress);
+    int (*upload)(const wchar_t* identifier, const wchar_t* localPath, const wchar_t* devicePath,
+                  ProgressCallback progress);
     // Where the vendor's device service is registered, and how its key is
     // opened (RegOpenKeyExW).
     HKEY serviceRoot;

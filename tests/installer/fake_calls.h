@@ -8,6 +8,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,19 @@ struct State {
     std::vector<std::string> events;
     // Called inside GetDeviceInfo, before it answers (tests block here).
     void (*onInfoRead)(const wchar_t* identifier) = nullptr;
+    // Device files: the paths that exist on each device. The file calls
+    // record "info PATH", "mkdir PATH", "delete PATH" and
+    // "upload ID LOCAL DEVICEFOLDER" in `events`.
+    std::map<std::wstring, std::set<std::wstring>> files;
+    // The upload reports these values, then answers `uploadResult`.
+    std::vector<unsigned> uploadProgress;
+    int uploadResult = 1;
+    // Called inside the file calls before they answer, with the call's
+    // event text (tests act here), and after each progress report.
+    void (*onFileCall)(const std::string& event) = nullptr;
+    void (*afterProgress)() = nullptr;
+    // The download's session cannot be opened.
+    bool internetOpenFails = false;
     // Registry access refused when these bits are asked for (0: none).
     REGSAM deniedAccess = 0;
     REGSAM lastAccess = 0;
@@ -42,5 +56,7 @@ State& Get();
 void Install(const std::wstring& serviceKey);
 void Uninstall();
 void Event(const std::string& what);
+// The recorded events that start with `prefix`.
+std::vector<std::string> EventsStartingWith(const std::string& prefix);
 
 } // namespace fakecalls

@@ -1,0 +1,72 @@
+// The package download: when the package file that fits the attached
+// device was missing, the install worker fetches it from the maker's
+// download server into that file, with progress on the window, before the
+// upload. Runs on the worker's thread.
+#pragma once
+
+#include "installer/device_summary.h"
+#include "platform/handles.h"
+
+#include <windows.h>
+
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class CInstallOrvexDlg;
+
+// A byte count as the progress text shows it: "1023 B", "1.00 K",
+// "1024.00 K", "1.50 M", "1.00 G".
+std::wstring FormatByteSize(uint32_t count);
+
+// The download's progress text, "1.50 M/3.67 M", and fraction.
+std::wstring DownloadProgressText(uint32_t done, uint32_t total);
+double DownloadFraction(int32_t done, int32_t total);
+
+// The total of a Content-Length header: its leading decimal digits, 0 when
+// there are none; values beyond 2^31 - 1 are held at 2^31 - 1.
+int32_t ParseContentLength(const std::wstring& header);
+
+// Fetches the package of `packageClass` into its local file. True when the
+// package is there and the install goes on; false when the install worker
+// must end (nothing to download, the window is closing, or a failure that
+// has been shown and the window returned to the download offer).
+bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass);
+
+// The steps of the download, shared with the benchmark.
+namespace download {
+
+struct InternetHandleTraits {
+    using Type = HINTERNET;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type h) { return h != nullptr; }
+    static void Close(Type h) { ::InternetCloseHandle(h); }
+};
+using InternetHandle = ScopedHandle<InternetHandleTraits>;
+
+// The copy buffer, one read's worth.
+constexpr DWORD kChunkSize = 10240;
+
+// A session named after the application, with the system's proxy settings
+// and the connect time-out, back-off and retry count of the download.
+InternetHandle OpenSession();
+// A GET of `url` that bypasses every cache, read as binary.
+InternetHandle OpenAddress(HINTERNET session, const std::wstring& url);
+// The response's status code as text ("200"); empty when unreadable.
+std::wstring StatusCode(HINTERNET response);
+// The response's Content-Length header as text; empty when absent.
+std::wstring ContentLengthHeader(HINTERNET response);
+
+enum class CopyEnd { Complete, Cancelled, ReadFailed, WriteFailed };
+// Copies the body into `file` in chunks of kChunkSize: reads a chunk, stops
+// at the body's end (a read of 0 bytes), stops when `goOn()` is false before
+// the chunk is written, writes it and tells `written(bytes)`.
+CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& goOn,
+                 const std::function<void(DWORD)>& written);
+
+// The download address of a package class.
+std::wstring PackageAddress(PackageClass packageClass);
+
+} // namespace download

@@ -1,0 +1,325 @@
+// The package download: byte counts as text, and the program's own request
+// sent through the prefix's proxy setting to the tests' server on loopback,
+// with every outcome the window can see.
+#include "installer/package_download.h"
+#include "platform/file.h"
+#include "tests/installer/install_fixture.h"
+#include "tests/installer/package_server.h"
+
+#include <winsock2.h>
+
+namespace {
+
+using namespace installtest;
+using testserver::Answer;
+
+TEST(FormatByteSize, UnitsAndRounding) {
+    const struct {
+        uint32_t count;
+        const wchar_t* text;
+    } cases[] = {
+        {0, L"0 B"},          {1023, L"1023 B"},          {1024, L"1.00 K"},       {1048575, L"1024.00 K"},
+        {1048576, L"1.00 M"}, {1073741823, L"1024.00 M"}, {1073741824, L"1.00 G"}, {4294967295u, L"4.00 G"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatByteSize(c.count), c.text) << c.count;
+}
+
+TEST(FormatByteSize, ProgressTextAndFraction) {
+    EXPECT_EQ(DownloadProgressText(1572864, 3848290), L"1.50 M/3.67 M");
+    EXPECT_NEAR(DownloadFraction(1572864, 3848290), 0.409, 0.0005);
+}
+
+TEST(ContentLength, LeadingDigitsGiveTheTotal) {
+    const struct {
+        const wchar_t* header;
+        int32_t total;
+    } cases[] = {
+        {L"1120", 1120},
+        {L"", 0},
+        {L"abc", 0},
+        {L"12abc", 12},
+        {L" 5", 0},
+        {L"0", 0},
+        {L"2147483647", INT32_MAX},
+        {L"99999999999999999999", INT32_MAX},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseContentLength(c.header), c.total) << std::string(c.header, c.header + wcslen(c.header));
+}
+
+constexpr char kHandsetRequest[] =
+    "GET http://download.orvex.example.com/DownloadAssistant.ashx?type=deb&clientid=com.zephant.QuillonDeb";
+constexpr char kTabletRequest[] =
+    "GET http://download.orvex.example.com/DownloadAssistant.ashx?type=deb&clientid=com.zephant.QuillonHDDeb";
+
+// A request line without its protocol version and the default port, which
+// the proxy request may or may not name.
+std::string Request(std::string line) {
+    line = line.substr(0, line.rfind(" HTTP/"));
+    const std::string port = ":80/";
+    size_t at = line.find(port);
+    if (at != std::string::npos)
+        line.replace(at, port.size(), "/");
+    return line;
+}
+
+class DownloadTest : public InstallFixture {
+  protected:
+    // One server and one proxy setting for all the tests here.
+    static void SetUpTestSuite() {
+        s_server = new testserver::PackageServer(200, 170);
+        if (s_server->ok())
+            s_proxy = new testserver::ProxySetting(s_server->port());
+    }
+    static void TearDownTestSuite() {
+        delete s_proxy;
+        s_proxy = nullptr;
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(s_server->ok()) << std::string(s_server->error().begin(), s_server->error().end());
+        InstallFixture::SetUp();
+        m_requestsBefore = s_server->Requests().size();
+    }
+    void TearDown() override {
+        InstallFixture::TearDown();
+        ::RemoveDirectoryW(kHandsetFile);
+    }
+
+    // A handset whose package file is missing, offered the download.
+    void PlugInWithoutPackage(const std::wstring& productType = L"iPhone4,1") {
+        ::DeleteFileW(kHandsetFile);
+        ::DeleteFileW(kTabletFile);
+        PlugIn(L"phone", productType);
+        ASSERT_EQ(m_dlg->m_nState, 1);
+        ASSERT_TRUE(m_dlg->m_bNeedDownload);
+    }
+    std::vector<std::string> NewRequests() const {
+        auto all = s_server->Requests();
+        std::vector<std::string> lines;
+        for (size_t i = m_requestsBefore; i < all.size(); ++i)
+            lines.push_back(Request(all[i]));
+        return lines;
+    }
+    static std::string FileBytes(const wchar_t* path) {
+        std::string bytes;
+        testutil::ReadFileBytes(path, &bytes);
+        return bytes;
+    }
+
+    static testserver::PackageServer* s_server;
+    static testserver::ProxySetting* s_proxy;
+    size_t m_requestsBefore = 0;
+};
+testserver::PackageServer* DownloadTest::s_server = nullptr;
+testserver::ProxySetting* DownloadTest::s_proxy = nullptr;
+
+TEST_F(DownloadTest, CompletedDownloadHoldsTheServedBytesAndTheInstallGoesOn) {
+    const struct {
+        const wchar_t* productType;
+        const wchar_t* file;
+        const char* request;
+        const char* upload;
+    } cases[] = {
+        {L"iPhone4,1", kHandsetFile, kHandsetRequest, "upload phone C:\\Quillon.deb var/root/Media/Cydia/AutoInstall"},
+        {L"iPad2,5", kTabletFile, kTabletRequest, "upload phone C:\\QuillonHD.deb var/root/Media/Cydia/AutoInstall"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        ASSERT_TRUE(Restart());
+        m_requestsBefore = s_server->Requests().size();
+        const std::string body = testserver::PatternBytes(100 * 1024 + 17);
+        ASSERT_TRUE(s_server->Serve({{.body = body}}));
+        PlugInWithoutPackage(c.productType);
+        Pushed().clear();
+        Click();
+        ASSERT_TRUE(FinishInstall());
+        EXPECT_EQ(NewRequests(), std::vector<std::string>{c.request});
+        EXPECT_TRUE(FileBytes(c.file) == body) << "the file holds the served bytes";
+        EXPECT_TRUE(m_dlg->m_bDownloaded);
+        EXPECT_FALSE(m_dlg->m_bDownloading);
+        EXPECT_EQ(m_dlg->m_nDownloaded, static_cast<int32_t>(body.size()));
+        EXPECT_EQ(m_dlg->m_nDownloadTotal, static_cast<int32_t>(body.size()));
+        EXPECT_EQ(fakecalls::EventsStartingWith("upload "), std::vector<std::string>{c.upload});
+        EXPECT_EQ(m_dlg->m_nState, 4);
+        EXPECT_TRUE(m_seams.boxes().empty());
+        // Progress in state 5, ending at the whole size, then on to the upload.
+        auto last = std::find_if(Pushed().rbegin(), Pushed().rend(), [](const Shown& s) {
+            return s.state == 5 && s.text.find(L"/") != std::wstring::npos;
+        });
+        ASSERT_NE(last, Pushed().rend());
+        EXPECT_EQ(last->text, L"100.02 K/100.02 K");
+        EXPECT_EQ(last->fraction, 1.0);
+        EXPECT_EQ(Pushed().front().state, 5) << "the download's progress comes first";
+    }
+}
+
+TEST_F(DownloadTest, PackagePresentSendsNoRequestAtAll) {
+    ASSERT_TRUE(s_server->Serve({{.body = "never"}}));
+    PlugIn(L"phone");
+    ASSERT_EQ(m_dlg->m_nState, 2);
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    EXPECT_EQ(m_dlg->m_nState, 4);
+    ::Sleep(100);
+    EXPECT_TRUE(NewRequests().empty());
+    EXPECT_TRUE(fakecalls::EventsStartingWith("internet open").empty());
+}
+
+TEST_F(DownloadTest, ProxyAuthenticationIsToldOnceAndTheRequestSentAgain) {
+    const std::string body = testserver::PatternBytes(30000, 2);
+    ASSERT_TRUE(s_server->Serve({{.status = 407}, {.body = body}}));
+    PlugInWithoutPackage();
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    EXPECT_EQ(m_seams.texts(), std::vector<std::wstring>{L"下载错误：407！"});
+    EXPECT_EQ(NewRequests(), (std::vector<std::string>{kHandsetRequest, kHandsetRequest}));
+    EXPECT_TRUE(FileBytes(kHandsetFile) == body);
+    EXPECT_EQ(m_dlg->m_nState, 4);
+}
+
+TEST_F(DownloadTest, NoContentLengthEndsTheInstallWithoutAWord) {
+    for (const char* length : {"none", "0", "abc"}) {
+        SCOPED_TRACE(length);
+        ASSERT_TRUE(Restart());
+        ASSERT_TRUE(s_server->Serve({{.body = "some bytes", .length = length}}));
+        PlugInWithoutPackage();
+        Click();
+        ASSERT_TRUE(FinishInstall());
+        EXPECT_FALSE(IsLocalFile(kHandsetFile));
+        EXPECT_TRUE(m_seams.boxes().empty());
+        EXPECT_EQ(m_dlg->m_nState, 1) << "the window keeps its state";
+        EXPECT_FALSE(ButtonEnabled());
+        EXPECT_FALSE(m_dlg->m_bDownloaded);
+        EXPECT_TRUE(fakecalls::EventsStartingWith("info ").empty()) << "nothing asked of the device";
+    }
+}
+
+TEST_F(DownloadTest, ShortBodyIsTakenAsTheWholePackage) {
+    const std::string body = testserver::PatternBytes(50000, 3);
+    ASSERT_TRUE(s_server->Serve({{.body = body, .length = "200000"}}));
+    PlugInWithoutPackage();
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    EXPECT_TRUE(FileBytes(kHandsetFile) == body);
+    EXPECT_TRUE(m_dlg->m_bDownloaded);
+    EXPECT_EQ(m_dlg->m_nDownloadTotal, 200000);
+    EXPECT_EQ(m_dlg->m_nState, 4);
+}
+
+// A loopback port on which nothing listens.
+int DeadPort() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int size = sizeof address;
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+    ::closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+TEST_F(DownloadTest, FailuresAreToldAndTheDownloadIsOfferedAgain) {
+    WSADATA wsa;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+    const std::string body = testserver::PatternBytes(60000, 4);
+    const struct {
+        const char* name;
+        std::vector<Answer> answers;
+        std::vector<std::wstring> texts;
+        bool sessionFails = false;
+        bool deadProxy = false;
+        bool fileIsAFolder = false;
+        bool ownServer = false; // a server of its own, which ends after its answers
+    } cases[] = {
+        {"session", {{.body = body}}, {L"下载失败：无法建立网络连接，请检查网络连接后重试"}, true},
+        {"address", {{.body = body}}, {L"下载失败：无法连接下载服务器，请检查网络连接后重试"}, false, true},
+        {"status", {{.status = 404}}, {L"下载失败：下载服务器应答 404，请稍后重试"}},
+        {"status after the re-send",
+         {{.status = 407}, {.status = 407}},
+         {L"下载错误：407！", L"下载失败：下载服务器应答 407，请稍后重试"}},
+        {"re-send",
+         {{.status = 407, .last = true}},
+         {L"下载错误：407！", L"下载失败：重新发送下载请求失败，请检查网络连接后重试"},
+         false,
+         false,
+         false,
+         true},
+        {"local file",
+         {{.body = body}},
+         {L"下载失败：无法创建文件 C:\\Quillon.deb，请检查磁盘后重试"},
+         false,
+         false,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Restart());
+        fakecalls::Get().internetOpenFails = c.sessionFails;
+        m_seams.Clear();
+        std::unique_ptr<testserver::PackageServer> ownServer;
+        std::unique_ptr<testserver::ProxySetting> proxy;
+        if (c.ownServer) {
+            ownServer = std::make_unique<testserver::PackageServer>(5, 30);
+            ASSERT_TRUE(ownServer->ok());
+            ASSERT_TRUE(ownServer->Serve(c.answers));
+            proxy = std::make_unique<testserver::ProxySetting>(ownServer->port());
+        } else {
+            ASSERT_TRUE(s_server->Serve(c.answers));
+        }
+        if (c.deadProxy)
+            proxy = std::make_unique<testserver::ProxySetting>(DeadPort());
+        PlugInWithoutPackage();
+        if (c.fileIsAFolder) {
+            ASSERT_TRUE(::CreateDirectoryW(kHandsetFile, nullptr));
+        }
+        Click();
+        ASSERT_TRUE(FinishInstall(40000));
+        proxy.reset();
+        EXPECT_EQ(m_seams.texts(), c.texts);
+        EXPECT_EQ(m_dlg->m_nState, 1) << "back to the download offer";
+        EXPECT_TRUE(ButtonEnabled());
+        EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "no partial file";
+        EXPECT_FALSE(m_dlg->m_bDownloaded);
+        EXPECT_FALSE(m_dlg->m_bDownloading);
+        EXPECT_TRUE(fakecalls::EventsStartingWith("info ").empty()) << "nothing asked of the device";
+        EXPECT_TRUE(::IsWindow(m_dlg->m_hWnd));
+        ::RemoveDirectoryW(kHandsetFile);
+    }
+    ::WSACleanup();
+}
+
+TEST_F(DownloadTest, ClosingTheWindowStopsTheDownloadAtTheNextChunk) {
+    const std::string body = testserver::PatternBytes(2 * 1024 * 1024, 5);
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Esc" : "close");
+        ASSERT_TRUE(Restart());
+        m_seams.Clear();
+        ASSERT_TRUE(s_server->Serve({{.body = body, .chunk = 4096, .delayMs = 10}}));
+        PlugInWithoutPackage();
+        Click();
+        ASSERT_TRUE(testutil::PumpUntil([&] { return m_dlg->m_nDownloaded > 0; }, 10000)) << "the download started";
+        const int32_t atClose = m_dlg->m_nDownloaded;
+        if (escape)
+            ::SendMessageW(m_dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        else
+            ::SendMessageW(m_dlg->m_hWnd, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(WindowClosed());
+        const DWORD start = ::GetTickCount();
+        ASSERT_TRUE(FinishInstall(10000));
+        EXPECT_LT(::GetTickCount() - start, 3000u) << "the worker stopped soon";
+        EXPECT_LE(m_dlg->m_nDownloaded - atClose, static_cast<int32_t>(download::kChunkSize))
+            << "at most the chunk in hand when the window closed";
+        EXPECT_LT(m_dlg->m_nDownloaded, static_cast<int32_t>(body.size()));
+        EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "the partial file is deleted";
+        EXPECT_FALSE(m_dlg->m_bDownloaded);
+        EXPECT_TRUE(fakecalls::EventsStartingWith("info ").empty());
+        EXPECT_TRUE(fakecalls::EventsStartingWith("upload ").empty()) << "nothing uploaded";
+        EXPECT_TRUE(m_seams.boxes().empty());
+    }
+}
+
+} // namespace
