@@ -133,11 +133,19 @@ void Click(HWND control) {
     SendMouse(MOUSEEVENTF_LEFTUP);
 }
 
-void PressEnter(HWND window) {
+namespace {
+
+void PressKey(HWND window, WORD key) {
     ::SetForegroundWindow(window);
     ::Sleep(50);
-    SendKey(VK_RETURN, false);
-    SendKey(VK_RETURN, true);
+    SendKey(key, false);
+    SendKey(key, true);
 }
+
+} // namespace
+
+void PressEnter(HWND window) { PressKey(window, VK_RETURN); }
+
+void PressEscape(HWND window) { PressKey(window, VK_ESCAPE); }
 
 } // namespace automation

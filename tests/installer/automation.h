@@ -48,8 +48,9 @@ bool Answer(const MessageBoxWindow& box, int id);
 
 // A left click with the mouse in the middle of `control`.
 void Click(HWND control);
-// Brings `window` forward and presses Enter.
+// Brings `window` forward and presses Enter, or Esc.
 void PressEnter(HWND window);
+void PressEscape(HWND window);
 // Pumps nothing; polls `done` every 20 ms until it holds or time is up.
 template <typename Predicate> bool WaitUntil(Predicate done, DWORD milliseconds) {
     DWORD start = ::GetTickCount();

@@ -4,6 +4,7 @@
 // device farm.
 #include "platform/file.h"
 #include "tests/installer/automation.h"
+#include "tests/installer/package_server.h"
 #include "tests/support/farm.h"
 #include "tests/support/test_util.h"
 
@@ -19,6 +20,64 @@ using namespace automation;
 constexpr wchar_t kHandsetFile[] = L"C:\\Quillon.deb";
 constexpr wchar_t kTabletFile[] = L"C:\\QuillonHD.deb";
 constexpr int kIdInstall = 1003, kIdMinimize = 1005, kIdClose = 1006;
+constexpr wchar_t kAutoInstalled[] = L"/var/root/Media/Cydia/AutoInstall/Quillon.deb";
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    if (!testutil::ReadFileBytes(path, &bytes))
+        return "<absent>";
+    return bytes;
+}
+
+// The handset package as the build packed it into the program.
+std::string EmbeddedHandsetPackage() {
+    std::wstring path = L"Z:";
+    for (const char* c = ORVEX_EMBEDDED_HANDSET_DEB; *c; ++c)
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return FileBytes(path);
+}
+
+// The shell's "open" of web addresses runs url-recorder.exe instead of a
+// browser while this exists (the prefix's own setting comes back after).
+class BrowserStandIn {
+  public:
+    BrowserStandIn() {
+        std::wstring command =
+            L"\"" + testutil::ProgramFolder() + L"\\url-recorder.exe\" \"" + m_folder.path() + L"\\opened.txt\" \"%1\"";
+        if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, kCommandKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &m_key,
+                              nullptr) != ERROR_SUCCESS)
+            return;
+        wchar_t previous[1024] = {};
+        DWORD size = sizeof previous - sizeof(wchar_t);
+        m_hadPrevious = ::RegQueryValueExW(m_key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(previous),
+                                           &size) == ERROR_SUCCESS;
+        m_previous = previous;
+        ::RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                         static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    }
+    ~BrowserStandIn() {
+        if (!m_key)
+            return;
+        if (m_hadPrevious)
+            ::RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_previous.c_str()),
+                             static_cast<DWORD>((m_previous.size() + 1) * sizeof(wchar_t)));
+        else
+            ::RegDeleteValueW(m_key, nullptr);
+        ::RegCloseKey(m_key);
+    }
+    std::string Opened() const {
+        std::string text;
+        testutil::ReadFileBytes(m_folder / L"opened.txt", &text);
+        return text;
+    }
+
+  private:
+    static constexpr wchar_t kCommandKey[] = L"http\\shell\\open\\command";
+    testutil::TempDir m_folder;
+    HKEY m_key = nullptr;
+    bool m_hadPrevious = false;
+    std::wstring m_previous;
+};
 
 // Every file under `folder` with its size, to see whether anything changed.
 void ListTree(const std::wstring& folder, std::vector<std::wstring>* entries) {
@@ -62,6 +121,15 @@ class EndToEnd : public ::testing::Test {
         return colour;
     }
     bool InstallEnabled() const { return ::IsWindowEnabled(::GetDlgItem(m_window, kIdInstall)) != FALSE; }
+    // The colour the screen shows where state 4 draws its arrow.
+    COLORREF ArrowColour() const {
+        RECT rect;
+        ::GetWindowRect(m_window, &rect);
+        HDC screen = ::GetDC(nullptr);
+        COLORREF colour = ::GetPixel(screen, rect.left + 266, rect.top + 42);
+        ::ReleaseDC(nullptr, screen);
+        return colour;
+    }
 
     testfarm::SimulatedFarm m_farm; // the installer's stand-in finds it through the environment
     Installer m_app;
@@ -96,6 +164,8 @@ TEST_F(EndToEnd, SecondStartBringsTheFirstForwardAndEndsWithOne) {
 // The bar's colours on screen: amber for a message, green for an offer.
 bool IsAmber(COLORREF c) { return GetRValue(c) > GetGValue(c) && GetGValue(c) > GetBValue(c) + 40; }
 bool IsGreen(COLORREF c) { return GetGValue(c) > GetRValue(c) + 40 && GetGValue(c) > GetBValue(c) + 40; }
+// The arrow that points at the device's power button after an install.
+bool IsDark(COLORREF c) { return GetRValue(c) < 140 && GetGValue(c) < 140 && GetBValue(c) < 140; }
 
 TEST_F(EndToEnd, DeviceArrivalAndRemovalShowWithinASecond) {
     ASSERT_TRUE(WaitUntil([&] { return IsAmber(BarColour()); }, 2000)) << "waiting for a device";
@@ -128,6 +198,99 @@ TEST_F(EndToEnd, NotJailbrokenDeviceAnsweredNoClosesTheWindow) {
     ListTree(m_farm.HostPath(id, L"/"), &after);
     EXPECT_EQ(after, before) << "nothing sent to the device";
 }
+
+TEST_F(EndToEnd, NotJailbrokenDeviceAnsweredYesOpensTheJailbreakToolsPage) {
+    BrowserStandIn browser;
+    std::wstring id = m_farm.Create(testfarm::kIPad2);
+    ASSERT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 3000));
+    std::vector<std::wstring> before, after;
+    ListTree(m_farm.HostPath(id, L"/"), &before);
+    Click(::GetDlgItem(m_window, kIdInstall));
+    auto ask = WaitForMessageBox(m_app.pid(), 5000);
+    ASSERT_TRUE(ask);
+    EXPECT_EQ(ask->text, L"设备未越狱,推荐使用Orvex越狱助手进行越狱，要下载吗");
+    ASSERT_TRUE(Answer(*ask, IDYES));
+    auto thanks = WaitForMessageBox(m_app.pid(), 5000);
+    ASSERT_TRUE(thanks);
+    EXPECT_EQ(thanks->text, L"谢谢您的支持！请越狱完成后再运行本程序.");
+    ASSERT_TRUE(Answer(*thanks, IDOK));
+    ASSERT_TRUE(m_app.WaitForExit(5000)) << "the window closes and the program ends";
+    EXPECT_TRUE(WaitUntil([&] { return !browser.Opened().empty(); }, 10000)) << "the page was opened";
+    EXPECT_EQ(browser.Opened(),
+              "http://download.orvex.example.com/downloadassistant.ashx?device=pc&type=green&clientid=tandrel\n");
+    EXPECT_FALSE(IsLocalFile(kHandsetFile));
+    EXPECT_FALSE(IsLocalFile(kTabletFile));
+    ListTree(m_farm.HostPath(id, L"/"), &after);
+    EXPECT_EQ(after, before) << "nothing sent to the device";
+}
+
+TEST_F(EndToEnd, WholeRoadOnAJailbrokenIPhoneEndsInstalled) {
+    const std::string embedded = EmbeddedHandsetPackage();
+    ASSERT_NE(embedded, "<absent>");
+    std::wstring id = m_farm.Create(testfarm::kIPhone4S);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(WaitUntil([&] { return IsGreen(BarColour()) && InstallEnabled(); }, 3000)) << "点击安装";
+    EXPECT_FALSE(IsDark(ArrowColour()));
+    Click(::GetDlgItem(m_window, kIdInstall));
+    ASSERT_TRUE(WaitUntil([&] { return IsDark(ArrowColour()); }, 20000)) << "安装成功，请重启设备, with its arrow";
+    EXPECT_TRUE(IsGreen(BarColour()));
+    EXPECT_FALSE(InstallEnabled());
+    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == embedded)
+        << "the device's copy equals the embedded package byte for byte";
+    EXPECT_FALSE(WaitForMessageBox(m_app.pid(), 300));
+    EXPECT_TRUE(m_app.Running());
+}
+
+TEST_F(EndToEnd, WholeRoadWithTheDownloadFirst) {
+    testserver::PackageServer server(10, 90);
+    ASSERT_TRUE(server.ok()) << std::string(server.error().begin(), server.error().end());
+    testserver::ProxySetting proxy(server.port());
+    const std::string embedded = EmbeddedHandsetPackage();
+    ASSERT_NE(embedded, "<absent>");
+    ASSERT_TRUE(server.Serve({{.body = embedded}}));
+    ASSERT_TRUE(::DeleteFileW(kHandsetFile));
+    std::wstring id = m_farm.Create(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitUntil([&] { return IsGreen(BarColour()) && InstallEnabled(); }, 3000)) << "点击下载";
+    Click(::GetDlgItem(m_window, kIdInstall));
+    ASSERT_TRUE(WaitUntil([&] { return IsDark(ArrowColour()); }, 20000)) << "安装成功，请重启设备";
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_NE(server.Requests()[0].find("/DownloadAssistant.ashx?type=deb&clientid=com.zephant.QuillonDeb "),
+              std::string::npos);
+    EXPECT_TRUE(FileBytes(kHandsetFile) == embedded) << "downloaded";
+    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == embedded) << "and installed";
+    EXPECT_FALSE(WaitForMessageBox(m_app.pid(), 300));
+}
+
+// The window closed while the package downloads: the program ends at once
+// and cleanly, nothing reaches the device, no file is left.
+void CloseDuringTheDownload(testfarm::SimulatedFarm& farm, automation::Installer& app, HWND window, bool escape) {
+    testserver::PackageServer server(10, 90);
+    ASSERT_TRUE(server.ok());
+    testserver::ProxySetting proxy(server.port());
+    ASSERT_TRUE(server.Serve({{.body = testserver::PatternBytes(2 * 1024 * 1024), .chunk = 4096, .delayMs = 10}}));
+    ASSERT_TRUE(::DeleteFileW(kHandsetFile));
+    std::wstring id = farm.Create(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(::GetDlgItem(window, kIdInstall)) != FALSE; }, 3000));
+    Click(::GetDlgItem(window, kIdInstall));
+    ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }, 5000));
+    ::Sleep(500); // well into the download
+    if (escape)
+        PressEscape(window);
+    else
+        Click(::GetDlgItem(window, kIdClose));
+    auto status = app.WaitForExit(5000);
+    ASSERT_TRUE(status) << "the program ended";
+    EXPECT_EQ(*status, 0u);
+    EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "the partial download is gone";
+    EXPECT_FALSE(IsLocalFile(kTabletFile));
+    EXPECT_EQ(FileBytes(farm.HostPath(id, kAutoInstalled)), "<absent>") << "nothing uploaded";
+}
+
+TEST_F(EndToEnd, CloseButtonDuringTheDownloadEndsTheProgramCleanly) {
+    CloseDuringTheDownload(m_farm, m_app, m_window, false);
+}
+
+TEST_F(EndToEnd, EscDuringTheDownloadEndsTheProgramCleanly) { CloseDuringTheDownload(m_farm, m_app, m_window, true); }
 
 TEST_F(EndToEnd, EnterShowsTheLetterAAndTheWindowStays) {
     PressEnter(m_window);

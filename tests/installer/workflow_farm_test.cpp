@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -28,6 +29,7 @@ class FarmWorkflow : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(s_loaded) << "the stand-ins did not load or bind";
         ResetInstallerCalls();
+        CurrentInstallerCalls().internetConnected = [] { return true; };
         m_dlg = std::make_unique<CInstallOrvexDlg>();
         ASSERT_TRUE(m_dlg->CreateModeless());
         ASSERT_TRUE(m_seams.boxes().empty()) << "listening started";
@@ -49,6 +51,22 @@ class FarmWorkflow : public ::testing::Test {
     }
     bool WaitForState(int state, DWORD ms = 3000) {
         return testutil::PumpUntil([&] { return m_dlg->m_nState == state; }, ms);
+    }
+    void Click() {
+        ::SendMessageW(m_dlg->m_hWnd, WM_COMMAND, MAKEWPARAM(CSkinDialog::kIdInstall, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(m_dlg->GetDlgItem(CSkinDialog::kIdInstall)));
+    }
+    std::string DeviceFile(const std::wstring& id, const wchar_t* path) const {
+        std::string bytes;
+        if (!testutil::ReadFileBytes(s_farm->HostPath(id, path), &bytes))
+            return "<absent>";
+        return bytes;
+    }
+    static std::string LocalFile(const wchar_t* path) {
+        std::string bytes;
+        if (!testutil::ReadFileBytes(path, &bytes))
+            return "<absent>";
+        return bytes;
     }
 
     static testfarm::SimulatedFarm* s_farm;
@@ -117,6 +135,63 @@ TEST_F(FarmWorkflow, ModelsAndJailbreakComeFromTheDevicesInformation) {
         ASSERT_TRUE(s_farm->Detach(id));
         ASSERT_TRUE(WaitForState(0));
     }
+}
+
+TEST_F(FarmWorkflow, PackageReachesTheAutoInstallFolderOfEachKindOfDevice) {
+    const struct {
+        const wchar_t* templateName;
+        const wchar_t* localFile;
+        const wchar_t* deviceFile;
+    } cases[] = {
+        // AutoInstall present.
+        {testfarm::kIPhone4S, L"C:\\Quillon.deb", L"/var/root/Media/Cydia/AutoInstall/Quillon.deb"},
+        // Cydia's folder without AutoInstall.
+        {testfarm::kIPod4, L"C:\\Quillon.deb", L"/var/root/Media/Cydia/AutoInstall/Quillon.deb"},
+        // No /var/root/Media at all; a model the table does not know: the tablet package.
+        {testfarm::kIPhone5, L"C:\\QuillonHD.deb", L"/var/root/Media/Cydia/AutoInstall/QuillonHD.deb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::string(c.templateName, c.templateName + wcslen(c.templateName)));
+        std::wstring id = Plug(c.templateName);
+        ASSERT_FALSE(id.empty());
+        ASSERT_TRUE(WaitForState(2));
+        const std::string package = LocalFile(c.localFile);
+        ASSERT_NE(package, "<absent>");
+        Click();
+        ASSERT_TRUE(WaitForState(4, 15000)) << "installed";
+        EXPECT_TRUE(DeviceFile(id, c.deviceFile) == package) << "the device file equals the package";
+        EXPECT_TRUE(m_seams.boxes().empty());
+        EXPECT_FALSE(::IsWindowEnabled(m_dlg->GetDlgItem(CSkinDialog::kIdInstall)));
+        ASSERT_TRUE(s_farm->Detach(id));
+        ASSERT_TRUE(WaitForState(0));
+    }
+}
+
+TEST_F(FarmWorkflow, StaleStagedCopyIsRemovedFromTheDevice) {
+    std::wstring id = Plug(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitForState(2));
+    const std::wstring staging = s_farm->HostPath(id, L"/var/mobile/Media/PublicStaging");
+    ::CreateDirectoryW(staging.c_str(), nullptr);
+    ASSERT_TRUE(testutil::WriteFileBytes(staging + L"\\Quillon.deb", "an older package"));
+    Click();
+    ASSERT_TRUE(WaitForState(4, 15000));
+    EXPECT_EQ(DeviceFile(id, L"/var/mobile/Media/PublicStaging/Quillon.deb"), "<absent>");
+}
+
+TEST_F(FarmWorkflow, UnplugDuringTheUploadSaysUploadFailedAndCloses) {
+    std::wstring id = Plug(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitForState(2));
+    const std::string package = LocalFile(L"C:\\Quillon.deb");
+    ASSERT_GT(package.size(), 600u);
+    // The first 500 bytes of the upload pass, then the device is gone.
+    ASSERT_TRUE(s_farm->SetFault(id, L"unplug-after", 500));
+    Click();
+    HWND hWnd = m_dlg->m_hWnd;
+    ASSERT_TRUE(testutil::PumpUntil([&] { return !::IsWindow(hWnd); }, 15000)) << "the window closes";
+    EXPECT_EQ(m_seams.texts(), std::vector<std::wstring>{L"上传失败"});
+    EXPECT_EQ(LocalFile(L"C:\\Quillon.deb"), "<absent>");
+    EXPECT_EQ(LocalFile(L"C:\\QuillonHD.deb"), "<absent>");
+    EXPECT_NE(DeviceFile(id, L"/var/root/Media/Cydia/AutoInstall/Quillon.deb"), package);
 }
 
 } // namespace
