@@ -211,7 +211,16 @@ void CInstallOrvexDlg::ShowProgress(const std::wstring& text, double fraction) {
 
 void CInstallOrvexDlg::EnableInstallButton(bool enable) {
     CloseProgressSlot();
-    RunOnWindowThread([this, enable] { ::EnableWindow(m_btnInstall.m_hWnd, enable ? TRUE : FALSE); });
+    RunOnWindowThread([this, enable] { SetInstallButtonEnabled(enable); });
+}
+
+void CInstallOrvexDlg::SetInstallButtonEnabled(bool enable) {
+    HWND button = m_btnInstall.m_hWnd;
+    // A disabled control loses the keyboard focus, and without a focus Esc
+    // reaches nothing: the focus moves to the minimise button first.
+    if (!enable && ::GetFocus() == button)
+        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnMinimize.m_hWnd), TRUE);
+    ::EnableWindow(button, enable ? TRUE : FALSE);
 }
 
 std::optional<DeviceSummary> CInstallOrvexDlg::SummaryCopy() const {
@@ -318,11 +327,11 @@ void CInstallOrvexDlg::StartInstallWorker() {
             return; // one install at a time
         m_hWorker.reset();
     }
-    ::EnableWindow(m_btnInstall.m_hWnd, FALSE);
+    SetInstallButtonEnabled(false);
     m_hWorkerOwner = m_hWnd;
     m_hWorker = AppBeginThread(InstallThreadProc, this);
     if (!m_hWorker) {
-        ::EnableWindow(m_btnInstall.m_hWnd, TRUE);
+        SetInstallButtonEnabled(true);
         MessageBox(kErrWorker);
     }
 }

@@ -141,6 +141,7 @@ class CInstallOrvexDlg : public CSkinDialog {
     bool Summarize(const std::wstring& identifier);
     void SecureSingleInstance();
     void DeletePackageFiles();
+    void SetInstallButtonEnabled(bool enable); // window's thread
 
     struct Progress {
         std::wstring text;
