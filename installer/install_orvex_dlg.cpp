@@ -347,8 +347,11 @@ void CInstallOrvexDlg::WaitForInstallWorker() {
     m_hWorker.reset();
 }
 
-int CInstallOrvexDlg::WorkerMessageBox(const wchar_t* text, UINT type) const {
-    return AppMessageBox(m_hWorkerOwner, text, type);
+bool CInstallOrvexDlg::WorkerMessage(const wchar_t* text) const {
+    if (m_bClosing)
+        return false;
+    AppMessageBox(m_hWorkerOwner, text, MB_OK);
+    return !m_bClosing; // the window may have closed while the box was up
 }
 
 unsigned __stdcall CInstallOrvexDlg::InstallThreadProc(void* dialog) {
@@ -421,9 +424,8 @@ void CInstallOrvexDlg::RunInstall() {
         return;
     StopAnimation();
     if (!uploaded) {
-        WorkerMessageBox(kTextUploadFailed);
         // Posted: the window's thread may be about to wait for this worker.
-        if (!Closing())
+        if (WorkerMessage(kTextUploadFailed))
             ::PostMessageW(m_hWorkerOwner, WM_CLOSE, 0, 0);
         return;
     }

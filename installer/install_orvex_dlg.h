@@ -92,8 +92,9 @@ class CInstallOrvexDlg : public CSkinDialog {
 
     // The window is closing or gone; a running install stops at its next step.
     bool Closing() const { return m_bClosing; }
-    // A message box owned by the window, for the worker's thread.
-    int WorkerMessageBox(const wchar_t* text, UINT type = MB_OK) const;
+    // From the worker's thread: a message box owned by the window, unless
+    // the window is closing. True when the window is still open after it.
+    bool WorkerMessage(const wchar_t* text) const;
 
     // A copy of the summary (none when no single device is summarised).
     std::optional<DeviceSummary> SummaryCopy() const;

@@ -49,10 +49,7 @@ std::wstring QueryText(HINTERNET response, DWORD what) {
 void DownloadFailed(CInstallOrvexDlg& dlg, const PackageInfo& package, const std::wstring& words) {
     ::DeleteFileW(package.localPath);
     dlg.StopAnimation();
-    if (dlg.Closing())
-        return;
-    dlg.WorkerMessageBox(words.c_str());
-    if (dlg.Closing())
+    if (!dlg.WorkerMessage(words.c_str()))
         return;
     // Only while the device is still the single one: a removal meanwhile has
     // shown its own state, which the offer must not cover.
@@ -166,9 +163,8 @@ bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass) {
     std::wstring status = StatusCode(response.get());
     if (status == L"407") {
         // The proxy asks for credentials; the request goes once more without.
-        if (dlg.Closing())
+        if (!dlg.WorkerMessage(kProxyAuthentication))
             return false;
-        dlg.WorkerMessageBox(kProxyAuthentication);
         if (!::HttpSendRequestW(response.get(), nullptr, 0, nullptr, 0)) {
             DownloadFailed(dlg, package, kErrResend);
             return false;
