@@ -1,0 +1,93 @@
+"""Running orvexctl through its Linux wrapper against simulated device farms.
+
+Each Farm is a fresh folder of its own, named to the stand-in device library
+through DEVICESIM_FARM (the program itself reads no environment; only the
+stand-in does) and managed with devicesim, so tests never share devices.
+"""
+import os
+import plistlib
+import re
+import shutil
+import subprocess
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("ORVEX_BUILD", os.path.join(ROOT, "build"))
+WRAPPER = os.path.join(ROOT, "scripts", "orvexctl")
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+DEVICESIM = os.path.join(BUILD, "bin", "devicesim.exe")
+PREFIX = os.environ.get("ORVEX_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+
+IPHONE4S = "iphone4s-jailbroken"
+IPAD2 = "ipad2-stock"
+
+# Every run is bounded: a hang fails the test instead of stopping the suite.
+TIMEOUT = 60
+
+
+def windows_path(path):
+    """A Unix path as the prefix's programs see it (drive Z: is the Unix root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def unix_path(path):
+    """A Windows path of the prefix (C:\\users\\...) as a Unix path."""
+    drive, rest = path[0].lower(), path[2:].replace("\\", "/")
+    return os.path.join(PREFIX, "dosdevices", drive + ":") + rest
+
+
+class Result:
+    def __init__(self, process):
+        self.code = process.returncode
+        self.out = process.stdout.decode("utf-8")
+        self.err = process.stderr.decode("utf-8")
+
+    def __repr__(self):
+        return "exit %d\n--- stdout\n%s--- stderr\n%s" % (self.code, self.out, self.err)
+
+
+class Farm:
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="orvexctl-farm-")
+        self.env = dict(os.environ, ORVEX_BUILD=BUILD, DEVICESIM_FARM=windows_path(self.folder))
+
+    def close(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def sim(self, *args):
+        # Output through files: Wine's background processes, when this call
+        # starts them, would hold a pipe open for seconds.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run([WINE_RUN, DEVICESIM, "--farm", windows_path(self.folder)] + list(args),
+                                  env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=TIMEOUT).returncode
+            out.seek(0)
+            err.seek(0)
+            if code != 0:
+                raise AssertionError("devicesim %s: %s" % (" ".join(args), err.read().decode("utf-8")))
+            return out.read().decode("utf-8")
+
+    def create(self, template, attach=True):
+        return self.sim("create", "--template", template, *(["--attach"] if attach else [])).strip()
+
+    def description(self, udid):
+        return plistlib.loads(self.sim("show", udid).encode("utf-8"))
+
+    def host_path(self, udid, device_path):
+        """The farm's file behind a device path (no links on the way)."""
+        return os.path.join(self.folder, udid, "root", device_path.lstrip("/"))
+
+    def ctl(self, *args):
+        """Runs the wrapper as a user's script does, reading its output through pipes."""
+        process = subprocess.run([WRAPPER] + list(args), env=self.env, capture_output=True, timeout=TIMEOUT,
+                                 stdin=subprocess.DEVNULL)
+        return Result(process)
+
+
+def record_fields(record):
+    """(type, name, capacity) of each field of a record in the public header, in order."""
+    with open(os.path.join(ROOT, "device", "OrvexDevice.h"), encoding="utf-8") as f:
+        header = f.read()
+    body = re.search(r"struct %s \{(.*?)\n\};" % re.escape(record), header, re.S).group(1)
+    return [(m.group(1), m.group(2), int(m.group(4)) if m.group(4) else None)
+            for m in re.finditer(r"^\s*(\w+) (\w+)(\[(\d+)\])?;", body, re.M)]
