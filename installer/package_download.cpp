@@ -147,7 +147,7 @@ std::wstring PackageAddress(PackageClass packageClass) {
 
 } // namespace download
 
-bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass) {
+bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD progressInterval) {
     using namespace download;
     const PackageInfo& package = PackageFor(packageClass);
     InternetHandle session = OpenSession();
@@ -201,12 +201,24 @@ bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass) {
         dlg.m_bDownloading = true;
         // A close that came before the flag was raised still counts.
         auto goOn = [&dlg] { return dlg.m_bDownloading && !dlg.Closing(); };
-        auto written = [&dlg, total](DWORD bytes) {
-            const int32_t done = dlg.m_nDownloaded += static_cast<int32_t>(bytes);
+        // Every chunk's progress goes to the window, but no more often than
+        // the window can sensibly show it; the last one always.
+        DWORD lastShown = ::GetTickCount() - progressInterval;
+        int32_t shown = -1;
+        auto show = [&dlg, total, &shown, &lastShown](int32_t done) {
             dlg.ShowProgress(DownloadProgressText(static_cast<uint32_t>(done), static_cast<uint32_t>(total)),
                              DownloadFraction(done, total));
+            shown = done;
+            lastShown = ::GetTickCount();
+        };
+        auto written = [&dlg, total, &show, &shown, &lastShown, progressInterval](DWORD bytes) {
+            const int32_t done = dlg.m_nDownloaded += static_cast<int32_t>(bytes);
+            if ((done >= total && shown < total) || ::GetTickCount() - lastShown >= progressInterval)
+                show(done);
         };
         end = CopyBody(response.get(), file.get(), goOn, written);
+        if (end == CopyEnd::Complete && shown != dlg.m_nDownloaded)
+            show(dlg.m_nDownloaded);
     }
     response.reset();
 

@@ -29,11 +29,17 @@ double DownloadFraction(int32_t done, int32_t total);
 // there are none; values beyond 2^31 - 1 are held at 2^31 - 1.
 int32_t ParseContentLength(const std::wstring& header);
 
+// The shortest time between two progress texts handed to the window, in
+// milliseconds (the last one is always handed over).
+constexpr DWORD kDownloadProgressInterval = 40;
+
 // Fetches the package of `packageClass` into its local file. True when the
 // package is there and the install goes on; false when the install worker
 // must end (nothing to download, the window is closing, or a failure that
 // has been shown and the window returned to the download offer).
-bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass);
+// `progressInterval` is for measurements: 0 hands over every chunk's progress.
+bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass,
+                     DWORD progressInterval = kDownloadProgressInterval);
 
 // The steps of the download, shared with the benchmark.
 namespace download {

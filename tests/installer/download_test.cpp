@@ -207,6 +207,11 @@ TEST_F(DownloadTest, ShortBodyIsTakenAsTheWholePackage) {
     EXPECT_TRUE(m_dlg->m_bDownloaded);
     EXPECT_EQ(m_dlg->m_nDownloadTotal, 200000);
     EXPECT_EQ(m_dlg->m_nState, 4);
+    auto last = std::find_if(Pushed().rbegin(), Pushed().rend(),
+                             [](const Shown& s) { return s.state == 5 && s.text.find(L"/") != std::wstring::npos; });
+    ASSERT_NE(last, Pushed().rend());
+    EXPECT_EQ(last->text, L"48.83 K/195.31 K") << "the last progress is always shown";
+    EXPECT_NEAR(last->fraction, 0.25, 1e-9);
 }
 
 // A loopback port on which nothing listens.
