@@ -235,34 +235,45 @@ TEST_F(DownloadTest, FailuresAreToldAndTheDownloadIsOfferedAgain) {
         const char* name;
         std::vector<Answer> answers;
         std::vector<std::wstring> texts;
+        size_t requests; // reaching the shared server
         bool sessionFails = false;
         bool deadProxy = false;
         bool fileIsAFolder = false;
         bool ownServer = false; // a server of its own, which ends after its answers
     } cases[] = {
-        {"session", {{.body = body}}, {L"下载失败：无法建立网络连接，请检查网络连接后重试"}, true},
-        {"address", {{.body = body}}, {L"下载失败：无法连接下载服务器，请检查网络连接后重试"}, false, true},
-        {"status", {{.status = 404}}, {L"下载失败：下载服务器应答 404，请稍后重试"}},
-        {"status after the re-send",
-         {{.status = 407}, {.status = 407}},
-         {L"下载错误：407！", L"下载失败：下载服务器应答 407，请稍后重试"}},
-        {"re-send",
-         {{.status = 407, .last = true}},
-         {L"下载错误：407！", L"下载失败：重新发送下载请求失败，请检查网络连接后重试"},
-         false,
-         false,
-         false,
-         true},
-        {"local file",
-         {{.body = body}},
-         {L"下载失败：无法创建文件 C:\\Quillon.deb，请检查磁盘后重试"},
-         false,
-         false,
-         true},
+        {.name = "session",
+         .answers = {{.body = body}},
+         .texts = {L"下载失败：无法建立网络连接，请检查网络连接后重试"},
+         .requests = 0,
+         .sessionFails = true},
+        {.name = "address",
+         .answers = {{.body = body}},
+         .texts = {L"下载失败：无法连接下载服务器，请检查网络连接后重试"},
+         .requests = 0,
+         .deadProxy = true},
+        {.name = "status",
+         .answers = {{.status = 404}},
+         .texts = {L"下载失败：下载服务器应答 404，请稍后重试"},
+         .requests = 1},
+        {.name = "status after the re-send",
+         .answers = {{.status = 407}, {.status = 407}},
+         .texts = {L"下载错误：407！", L"下载失败：下载服务器应答 407，请稍后重试"},
+         .requests = 2},
+        {.name = "re-send",
+         .answers = {{.status = 407, .last = true}},
+         .texts = {L"下载错误：407！", L"下载失败：重新发送下载请求失败，请检查网络连接后重试"},
+         .requests = 0,
+         .ownServer = true},
+        {.name = "local file",
+         .answers = {{.body = body}},
+         .texts = {L"下载失败：无法创建文件 C:\\Quillon.deb，请检查磁盘后重试"},
+         .requests = 1,
+         .fileIsAFolder = true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(Restart());
+        m_requestsBefore = s_server->Requests().size();
         fakecalls::Get().internetOpenFails = c.sessionFails;
         m_seams.Clear();
         std::unique_ptr<testserver::PackageServer> ownServer;
@@ -285,6 +296,7 @@ TEST_F(DownloadTest, FailuresAreToldAndTheDownloadIsOfferedAgain) {
         ASSERT_TRUE(FinishInstall(40000));
         proxy.reset();
         EXPECT_EQ(m_seams.texts(), c.texts);
+        EXPECT_EQ(NewRequests().size(), c.requests) << "the request is sent once more at most";
         EXPECT_EQ(m_dlg->m_nState, 1) << "back to the download offer";
         EXPECT_TRUE(ButtonEnabled());
         EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "no partial file";

@@ -279,3 +279,27 @@ TEST_F(WorkerTest, DestroyingTheDialogWaitsForTheWorkerWhichStopsAtItsNextStep) 
 }
 
 } // namespace
+
+namespace {
+
+using namespace installtest;
+
+TEST_F(WorkerTest, SecondClickWhileAnInstallRunsStartsNoSecondOne) {
+    g_inStep = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    fakecalls::Get().onFileCall = HoldTheFirstStep;
+    PlugIn(L"phone");
+    Click();
+    ASSERT_EQ(::WaitForSingleObject(g_inStep, 5000), WAIT_OBJECT_0);
+    // The button came back (the device was plugged in again) and is clicked.
+    ::EnableWindow(m_dlg->GetDlgItem(CSkinDialog::kIdInstall), TRUE);
+    Click();
+    ::SetEvent(g_release);
+    ASSERT_TRUE(FinishInstall());
+    ::CloseHandle(g_inStep);
+    ::CloseHandle(g_release);
+    EXPECT_EQ(fakecalls::EventsStartingWith("upload ").size(), 1u) << "one install, one upload";
+    EXPECT_EQ(m_dlg->m_nState, 4);
+}
+
+} // namespace
