@@ -39,7 +39,7 @@ const char kUsage[] = "usage: devicesim [--farm FOLDER] COMMAND [ARGUMENTS]\n"
                       "                                         bool, data (hex), date; default: the\n"
                       "                                         value's present type, else string\n"
                       "  unset [--device UDID] [--domain D] KEY remove a value\n"
-                      "  fault [--device UDID] NAME [on|off|BYTES]\n"
+                      "  fault [--device UDID] NAME [on|off|NUMBER]\n"
                       "  fault [--device UDID] clear            set or clear a fault; 'faults' lists them\n"
                       "  faults                                 list the faults\n"
                       "  link [--device UDID] TARGET PATH       make a symbolic link on the device\n"
@@ -179,9 +179,9 @@ int Fault(const Farm& farm, const Arguments& args, const std::string& udid) {
         char* end = nullptr;
         value = std::strtoll(amount.c_str(), &end, 10);
         if (amount.empty() || *end || value < 0)
-            return Error(name + " needs a byte count (or 'off')");
+            return Error(name + " needs a number (or 'off')");
         if (value == 0)
-            return Error("a byte count of 0: use a count of 1 or more, or 'off'");
+            return Error("a count of 0: use 1 or more, or 'off'");
     } else if (amount == "on")
         value = 1;
     else
@@ -243,7 +243,11 @@ int Run(const std::vector<std::string>& words) {
     }
     if (command == "faults") {
         for (const simfarm::FaultInfo& f : simfarm::Faults())
-            Print(std::string(f.name) + (f.counted ? " BYTES  " : "  ") + f.summary + "\n");
+            Print(std::string(f.name) +
+                  (f.fault == simfarm::Fault::Latency ? " MILLISECONDS  "
+                   : f.counted                        ? " BYTES  "
+                                                      : "  ") +
+                  f.summary + "\n");
         return 0;
     }
     if (command == "list")

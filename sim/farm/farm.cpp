@@ -137,6 +137,7 @@ const std::vector<FaultInfo>& Faults() {
         {Fault::UnplugAfter, "unplug-after", "UnplugAfter", true, "the device is unplugged once N bytes have moved"},
         {Fault::Lookup, "lookup", "Lookup", false, "the application lookup is refused"},
         {Fault::Install, "install", "Install", false, "application install, upgrade and uninstall are refused"},
+        {Fault::Latency, "latency", "Latency", true, "every file-service request takes N milliseconds longer"},
     };
     return table;
 }

@@ -51,13 +51,14 @@ enum class Fault {
     UnplugAfter,   // the device is unplugged once N bytes have moved (counted)
     Lookup,        // application lookup refused
     Install,       // application install, upgrade and uninstall refused
+    Latency,       // every file-service request takes N milliseconds longer (a slow link)
 };
 
 struct FaultInfo {
     Fault fault;
     const char* name; // command-line and control-function name
     const char* key;  // key in the description's Faults dict
-    bool counted;     // takes a byte count instead of on/off
+    bool counted;     // takes a number (bytes; milliseconds for the latency) instead of on/off
     const char* summary;
 };
 

@@ -155,6 +155,14 @@ void FlushAll(Connection& c) {
     }
 }
 
+// The latency set for the device: each request answers that much later.
+void Lag(const DeviceState& state) {
+    const int64_t kMostMilliseconds = 60000;
+    int64_t milliseconds = std::min(state.Fault(Fault::Latency), kMostMilliseconds);
+    if (milliseconds > 0)
+        ::Sleep(static_cast<DWORD>(milliseconds));
+}
+
 // The connection behind `key`, checked for a device still plugged in.
 // Reads and writes of file contents pass `fresh` false: they run once per
 // chunk, and a state a few milliseconds old is good enough for them.
@@ -164,6 +172,7 @@ int Use(afc_connection* key, std::shared_ptr<Connection>* out, DeviceState* stat
         return kAfcInvalidArgument;
     if (!(*out)->Live(state, fresh))
         return kAfcServiceNotConnected;
+    Lag(*state);
     if (fresh)
         FlushAll(**out);
     return kAfcSuccess;
@@ -486,6 +495,7 @@ extern "C" int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref 
         DeviceState state;
         if (!c->Live(&state))
             return static_cast<int>(kAfcServiceNotConnected);
+        Lag(state);
         return static_cast<int>(flushed ? kAfcSuccess : kAfcWriteError);
     });
 }

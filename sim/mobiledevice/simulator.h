@@ -24,7 +24,7 @@ struct DeviceState {
     bool paired = false;
     bool jailbroken = false;                                  // offers the privileged file service
     std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
-    int64_t faults[12] = {};
+    int64_t faults[13] = {};                                  // by simfarm::Fault
     int64_t faultSerial = 0;
 
     int64_t Fault(simfarm::Fault fault) const { return faults[static_cast<int>(fault)]; }

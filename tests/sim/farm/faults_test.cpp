@@ -124,6 +124,24 @@ TEST_F(FaultTest, WritesFailAfterTheCountAcrossFiles) {
     md().AFCConnectionClose(connection);
 }
 
+TEST_F(FaultTest, LatencyDelaysEveryFileRequestUntilCleared) {
+    std::wstring id = farm->Create(testfarm::kIPhone4S);
+    am_device* device = Announced(id);
+    ASSERT_NE(device, nullptr);
+    afc_connection* connection = OpenAfc(device, "com.apple.afc2");
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(farm->SetFault(id, L"latency", 400));
+    // Open, write and close: three requests, each answered 400 ms later.
+    DWORD start = ::GetTickCount();
+    ASSERT_EQ(WriteFile(connection, "/var/mobile/Media/slow.bin", std::string(100, 's')), 0);
+    EXPECT_GE(::GetTickCount() - start, 3 * 400u - 50);
+    ASSERT_TRUE(farm->SetFault(id, L"latency", 0));
+    start = ::GetTickCount();
+    EXPECT_EQ(Info(connection, "/var/mobile/Media/slow.bin")["st_size"], "100");
+    EXPECT_LT(::GetTickCount() - start, 400u) << "cleared";
+    md().AFCConnectionClose(connection);
+}
+
 TEST_F(FaultTest, UnplugInTheMiddleOfAWrite) {
     std::wstring id = farm->Create(testfarm::kIPhone4S);
     am_device* device = Announced(id);
