@@ -53,10 +53,13 @@ rm -f "$regfile.u16"
 
 common="$WINEPREFIX/drive_c/Program Files/Common Files/Apple"
 mkdir -p "$common/Apple Application Support" "$common/Mobile Device Support" "$common/CoreFP"
-[ -f "$ORVEX_BUILD/bin/CoreFoundation.dll" ] &&
-    cp -f "$ORVEX_BUILD/bin/CoreFoundation.dll" "$common/Apple Application Support/"
-[ -f "$ORVEX_BUILD/bin/iTunesMobileDevice.dll" ] &&
-    cp -f "$ORVEX_BUILD/bin/iTunesMobileDevice.dll" "$common/Mobile Device Support/"
+# Copied only when changed: programs of the prefix may have them loaded.
+install_standin() {
+    [ -f "$1" ] || return 0
+    cmp -s "$1" "$2/$(basename "$1")" || cp -f "$1" "$2/"
+}
+install_standin "$ORVEX_BUILD/bin/CoreFoundation.dll" "$common/Apple Application Support"
+install_standin "$ORVEX_BUILD/bin/iTunesMobileDevice.dll" "$common/Mobile Device Support"
 
 
 touch "$WINEPREFIX/.orvex-ready"
