@@ -40,12 +40,12 @@ if [ -z "$headless" ]; then
     devicesim create --template "$template" --udid "$udid" --attach >/dev/null
     cat <<EOF
 InstallOrvex.exe is starting with the simulated $template $udid plugged in.
-Click the bar to install the companion package. Meanwhile, in another terminal:
-  scripts/wine-run build/bin/devicesim.exe list                  the devices
-  scripts/wine-run build/bin/devicesim.exe detach $udid     unplug it
-  scripts/wine-run build/bin/devicesim.exe attach $udid     plug it in again
-  scripts/wine-run build/bin/devicesim.exe create --template ipad2-stock --attach
-  scripts/orvexctl -u $udid ls /var/root/Media/Cydia/AutoInstall
+Click the bar to install the companion package. Meanwhile, from another terminal:
+  unplug it:         scripts/wine-run build/bin/devicesim.exe detach $udid
+  plug it in again:  scripts/wine-run build/bin/devicesim.exe attach $udid
+  another device:    scripts/wine-run build/bin/devicesim.exe create --template ipad2-stock --attach
+  all devices:       scripts/wine-run build/bin/devicesim.exe list
+  its files:         scripts/orvexctl -u $udid ls /var/root/Media/Cydia/AutoInstall
 EOF
     exec "$root/scripts/wine-run" "$bin/InstallOrvex.exe"
 fi
