@@ -27,6 +27,16 @@ esac
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
+own_display=
+if [ -n "$headless" ] && [ -z "${DISPLAY:-}" ]; then
+    source "$root/scripts/display.sh"
+    # Programs of one prefix share one display: a server still running on
+    # another one goes first.
+    wineserver -k 2>/dev/null || true
+    start_virtual_display
+    own_display=1
+    trap 'wineserver -k 2>/dev/null || true; stop_virtual_display' EXIT
+fi
 "$root/scripts/prefix-setup.sh"
 bin=$ORVEX_BUILD/bin
 # The default device: a jailbroken iPhone 4S with Cydia's AutoInstall folder.
@@ -50,12 +60,11 @@ EOF
     exec "$root/scripts/wine-run" "$bin/InstallOrvex.exe"
 fi
 
-# Headless: a farm of this run's own, a virtual display when there is none.
+# Headless: a farm of this run's own.
 out=$root/out
 mkdir -p "$out"
 rm -f "$out"/*.png
 work=$(mktemp -d)
-own_display=
 cleanup() {
     rm -rf "$work"
     if [ -n "$own_display" ]; then
@@ -67,14 +76,6 @@ trap cleanup EXIT
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export DEVICESIM_FARM
 DEVICESIM_FARM=$(windows_path "$work/farm")
-if [ -z "${DISPLAY:-}" ]; then
-    source "$root/scripts/display.sh"
-    # Programs of one prefix share one display: a server still running on
-    # another one goes first.
-    wineserver -k 2>/dev/null || true
-    start_virtual_display
-    own_display=1
-fi
 
 devicesim create --template "$template" --udid "$udid" >/dev/null
 # A slow link (300 ms per file-service request), so that every state of the
