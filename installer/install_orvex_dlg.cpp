@@ -385,7 +385,10 @@ void CInstallOrvexDlg::RunInstall() {
         return;
     const PackageClass packageClass = PackageClassOf(device->strModelName);
     const PackageInfo& package = PackageFor(packageClass);
-    if (!m_bDownloaded && m_bNeedDownload && !DownloadPackage(*this, packageClass))
+    // A download made earlier in this run was for the class of the device
+    // attached then; a device of the other class still needs its own file.
+    const bool download = (!m_bDownloaded && m_bNeedDownload) || !IsLocalFile(package.localPath);
+    if (download && !DownloadPackage(*this, packageClass))
         return;
     StopAnimation();
 

@@ -156,6 +156,28 @@ TEST_F(DownloadTest, CompletedDownloadHoldsTheServedBytesAndTheInstallGoesOn) {
     }
 }
 
+TEST_F(DownloadTest, DeviceOfTheOtherClassAfterADownloadGetsItsOwnPackage) {
+    const std::string handset = testserver::PatternBytes(20000, 3);
+    const std::string tablet = testserver::PatternBytes(30000, 4);
+    ASSERT_TRUE(s_server->Serve({{.body = handset}, {.body = tablet}}));
+    PlugInWithoutPackage();
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    ASSERT_EQ(m_dlg->m_nState, 4);
+    ASSERT_TRUE(m_dlg->m_bDownloaded);
+
+    CInstallOrvexDlg::OnDeviceRemoved(L"phone");
+    testutil::PumpMessages(20);
+    PlugIn(L"pad", L"iPad2,5");
+    ASSERT_EQ(m_dlg->m_nState, 1) << "the tablet's package is missing";
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    EXPECT_EQ(NewRequests(), (std::vector<std::string>{kHandsetRequest, kTabletRequest}));
+    EXPECT_TRUE(FileBytes(kTabletFile) == tablet);
+    EXPECT_EQ(m_dlg->m_nState, 4);
+    EXPECT_TRUE(m_seams.boxes().empty()) << "no failed upload";
+}
+
 TEST_F(DownloadTest, PackagePresentSendsNoRequestAtAll) {
     ASSERT_TRUE(s_server->Serve({{.body = "never"}}));
     PlugIn(L"phone");
