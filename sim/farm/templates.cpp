@@ -24,7 +24,7 @@ struct AppSpec {
     int icons;             // 0: CFBundleIconFiles [Icon.png, Icon@2x.png]; 1: CFBundleIconFile; 2: empty list
 };
 
-struct TemplateSpec {
+struct TemplateRecipe {
     const char* name;
     const char* summary;
     bool jailbroken;
@@ -202,7 +202,7 @@ const AppSpec kIPhone51Apps[] = {
 };
 
 // UniqueDeviceID is set from the device's identifier, not from the table.
-const TemplateSpec kTemplates[] = {
+const TemplateRecipe kTemplates[] = {
     {"iphone4s-jailbroken",
      "iPhone4,1, iOS 5.1.1, jailbroken: Cydia, Installous, /var/root/Media/Cydia/AutoInstall",
      true,
@@ -282,10 +282,10 @@ const TemplateSpec kTemplates[] = {
      0},
 };
 
-const TemplateSpec* FindTemplate(const std::string& name) {
-    for (const TemplateSpec& spec : kTemplates) {
-        if (name == spec.name)
-            return &spec;
+const TemplateRecipe* FindTemplate(const std::string& name) {
+    for (const TemplateRecipe& recipe : kTemplates) {
+        if (name == recipe.name)
+            return &recipe;
     }
     return nullptr;
 }
@@ -395,7 +395,7 @@ bool WritePlistFile(const DeviceFs& files, const std::string& path, const Value&
     return Check(files.WriteWholeFile(path, xml), path, error);
 }
 
-bool WriteTree(const TemplateSpec& spec, const Value& lockdown, const DeviceFs& files, std::string* error) {
+bool WriteTree(const TemplateRecipe& recipe, const Value& lockdown, const DeviceFs& files, std::string* error) {
     // The layout of the device's system partition and data partition, with
     // the links that join them.
     if (!MakeFolders(files,
@@ -455,28 +455,28 @@ bool WriteTree(const TemplateSpec& spec, const Value& lockdown, const DeviceFs& 
         return false;
     if (!Check(files.MakeFolder("/private/var/mobile/Media/PublicStaging"), "PublicStaging", error))
         return false;
-    if (spec.jailbroken) {
+    if (recipe.jailbroken) {
         if (!MakeFolders(files, {"/private/var/lib", "/private/var/lib/cydia", "/Library/MobileSubstrate"}, error))
             return false;
         if (!Check(files.WriteWholeFile("/bin/bash", std::string("\xCE\xFA\xED\xFE", 4) + "bash"), "/bin/bash", error))
             return false;
     }
-    if (spec.autoInstall >= 1 &&
+    if (recipe.autoInstall >= 1 &&
         !MakeFolders(files, {"/private/var/root/Media", "/private/var/root/Media/Cydia"}, error))
         return false;
-    if (spec.autoInstall >= 2 && !MakeFolders(files, {"/private/var/root/Media/Cydia/AutoInstall"}, error))
+    if (recipe.autoInstall >= 2 && !MakeFolders(files, {"/private/var/root/Media/Cydia/AutoInstall"}, error))
         return false;
     return true;
 }
 
-bool WriteApps(const TemplateSpec& spec, const DeviceFs& files, Value* applications, std::string* error) {
+bool WriteApps(const TemplateRecipe& recipe, const DeviceFs& files, Value* applications, std::string* error) {
     Value system = Value::Dict();
     Value user = Value::Dict();
     std::vector<const AppSpec*> apps;
     for (const AppSpec& app : kSystemApps)
         apps.push_back(&app);
-    for (size_t i = 0; i < spec.appCount; ++i)
-        apps.push_back(&spec.apps[i]);
+    for (size_t i = 0; i < recipe.appCount; ++i)
+        apps.push_back(&recipe.apps[i]);
     for (const AppSpec* app : apps) {
         std::string path = AppPath(*app);
         if (app->user) {
@@ -508,8 +508,8 @@ bool WriteApps(const TemplateSpec& spec, const DeviceFs& files, Value* applicati
 const std::vector<TemplateInfo>& Templates() {
     static const std::vector<TemplateInfo> list = [] {
         std::vector<TemplateInfo> out;
-        for (const TemplateSpec& spec : kTemplates)
-            out.push_back({spec.name, spec.summary});
+        for (const TemplateRecipe& recipe : kTemplates)
+            out.push_back({recipe.name, recipe.summary});
         return out;
     }();
     return list;
@@ -517,50 +517,50 @@ const std::vector<TemplateInfo>& Templates() {
 
 bool BuildTemplate(const std::string& name, const std::string& udid, const DeviceFs& files, Value* description,
                    std::string* error) {
-    const TemplateSpec* spec = FindTemplate(name);
-    if (!spec) {
+    const TemplateRecipe* recipe = FindTemplate(name);
+    if (!recipe) {
         if (error) {
             *error = "no template " + name + "; templates:";
-            for (const TemplateSpec& t : kTemplates)
+            for (const TemplateRecipe& t : kTemplates)
                 *error += std::string(" ") + t.name;
         }
         return false;
     }
     Value lockdown = Value::Dict();
-    for (size_t i = 0; i < spec->lockdownCount; ++i) {
+    for (size_t i = 0; i < recipe->lockdownCount; ++i) {
         Value v;
-        if (!ParseValueText(spec->lockdown[i][1], spec->lockdown[i][2], &v, error))
+        if (!ParseValueText(recipe->lockdown[i][1], recipe->lockdown[i][2], &v, error))
             return false;
-        lockdown.Set(spec->lockdown[i][0], std::move(v));
+        lockdown.Set(recipe->lockdown[i][0], std::move(v));
     }
     lockdown.Set("ActivationPublicKey", Value::Data(MakePublicKey(udid + "/activation")));
     lockdown.Set("DevicePublicKey", Value::Data(MakePublicKey(udid + "/device")));
     lockdown.Set("UniqueDeviceID", Value::String(udid));
 
     Value disk = Value::Dict();
-    disk.Set("TotalDataAvailable", Value::Integer(spec->dataAvailable));
-    disk.Set("TotalDataCapacity", Value::Integer(spec->dataCapacity));
-    disk.Set("TotalDiskCapacity", Value::Integer(spec->diskTotal));
-    disk.Set("TotalSystemAvailable", Value::Integer(spec->systemAvailable));
-    disk.Set("TotalSystemCapacity", Value::Integer(spec->systemCapacity));
+    disk.Set("TotalDataAvailable", Value::Integer(recipe->dataAvailable));
+    disk.Set("TotalDataCapacity", Value::Integer(recipe->dataCapacity));
+    disk.Set("TotalDiskCapacity", Value::Integer(recipe->diskTotal));
+    disk.Set("TotalSystemAvailable", Value::Integer(recipe->systemAvailable));
+    disk.Set("TotalSystemCapacity", Value::Integer(recipe->systemCapacity));
     disk.Set("CalendarUsage", Value::Integer(262144));
-    disk.Set("CameraUsage", Value::Integer(spec->cameraUsage));
-    disk.Set("MobileApplicationUsage", Value::Integer(spec->appUsage));
+    disk.Set("CameraUsage", Value::Integer(recipe->cameraUsage));
+    disk.Set("MobileApplicationUsage", Value::Integer(recipe->appUsage));
     disk.Set("NotesUsage", Value::Integer(28672));
-    disk.Set("PhotoUsage", Value::Integer(spec->photoUsage));
+    disk.Set("PhotoUsage", Value::Integer(recipe->photoUsage));
     disk.Set("MediaCacheUsage", Value::Integer(0));
-    if (spec->webAppCacheUsage)
+    if (recipe->webAppCacheUsage)
         disk.Set("WebAppCacheUsage", Value::Integer(135168));
-    disk.Set("AmountDataAvailable", Value::Integer(spec->dataAvailable));
+    disk.Set("AmountDataAvailable", Value::Integer(recipe->dataAvailable));
     disk.Set("AmountDataReserved", Value::Integer(209715200));
 
     Value battery = Value::Dict();
-    battery.Set("BatteryCurrentCapacity", Value::Integer(spec->battery));
-    if (spec->reportsCharging)
-        battery.Set("BatteryIsCharging", Value::Bool(spec->battery < 100));
+    battery.Set("BatteryCurrentCapacity", Value::Integer(recipe->battery));
+    if (recipe->reportsCharging)
+        battery.Set("BatteryIsCharging", Value::Bool(recipe->battery < 100));
     battery.Set("ExternalChargeCapable", Value::Bool(true));
     battery.Set("ExternalConnected", Value::Bool(true));
-    battery.Set("FullyCharged", Value::Bool(spec->battery >= 100));
+    battery.Set("FullyCharged", Value::Bool(recipe->battery >= 100));
     battery.Set("GasGaugeCapability", Value::Bool(true));
     battery.Set("HasBattery", Value::Bool(true));
 
@@ -577,24 +577,24 @@ bool BuildTemplate(const std::string& name, const std::string& udid, const Devic
          {"com.apple.afc", "com.apple.mobile.installation_proxy", "com.apple.mobile.notification_proxy",
           "com.apple.mobile.house_arrest", "com.apple.springboardservices", "com.apple.syslog_relay"})
         services.Append(Value::String(service));
-    if (spec->jailbroken)
+    if (recipe->jailbroken)
         services.Append(Value::String("com.apple.afc2"));
 
     Value afc = Value::Dict();
     afc.Set("Model", Value::String(lockdown.GetString("ProductType")));
-    afc.Set("FSTotalBytes", Value::Integer(spec->dataCapacity));
-    afc.Set("FSFreeBytes", Value::Integer(spec->dataAvailable));
+    afc.Set("FSTotalBytes", Value::Integer(recipe->dataCapacity));
+    afc.Set("FSFreeBytes", Value::Integer(recipe->dataAvailable));
     afc.Set("FSBlockSize", Value::Integer(4096));
 
-    if (!WriteTree(*spec, lockdown, files, error))
+    if (!WriteTree(*recipe, lockdown, files, error))
         return false;
     Value applications = Value::Dict();
-    if (!WriteApps(*spec, files, &applications, error))
+    if (!WriteApps(*recipe, files, &applications, error))
         return false;
 
     Value d = Value::Dict();
     d.Set(key::kUniqueDeviceID, Value::String(udid));
-    d.Set(key::kTemplate, Value::String(spec->name));
+    d.Set(key::kTemplate, Value::String(recipe->name));
     d.Set(key::kAttached, Value::Bool(false));
     d.Set(key::kConnectionID, Value::Integer(0));
     d.Set(key::kPaired, Value::Bool(false));

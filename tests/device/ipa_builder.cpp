@@ -80,30 +80,30 @@ std::string ZipOf(const std::vector<Entry>& entries) {
     return zip;
 }
 
-std::string InfoPlist(const IpaSpec& spec) {
+std::string InfoPlist(const IpaRecipe& recipe) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\">\n<dict>\n"
            "\t<key>CFBundleDisplayName</key>\n\t<string>" +
-           spec.name + "</string>\n\t<key>CFBundleExecutable</key>\n\t<string>" + spec.name +
-           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>" + spec.bundleId +
-           "</string>\n\t<key>CFBundleName</key>\n\t<string>" + spec.name +
-           "</string>\n\t<key>CFBundleVersion</key>\n\t<string>" + spec.version +
-           "</string>\n\t<key>CFBundleShortVersionString</key>\n\t<string>" + spec.version +
+           recipe.name + "</string>\n\t<key>CFBundleExecutable</key>\n\t<string>" + recipe.name +
+           "</string>\n\t<key>CFBundleIdentifier</key>\n\t<string>" + recipe.bundleId +
+           "</string>\n\t<key>CFBundleName</key>\n\t<string>" + recipe.name +
+           "</string>\n\t<key>CFBundleVersion</key>\n\t<string>" + recipe.version +
+           "</string>\n\t<key>CFBundleShortVersionString</key>\n\t<string>" + recipe.version +
            "</string>\n\t<key>CFBundleIconFiles</key>\n\t<array>\n\t\t<string>Icon.png</string>\n\t</array>\n"
            "</dict>\n</plist>\n";
 }
 
 } // namespace
 
-bool WriteIpa(const std::wstring& path, const IpaSpec& spec) {
-    std::string app = "Payload/" + spec.name + ".app/";
+bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe) {
+    std::string app = "Payload/" + recipe.name + ".app/";
     std::vector<Entry> entries = {
         {"Payload/", ""},
         {app, ""},
-        {app + "Info.plist", InfoPlist(spec)},
-        {app + spec.name, std::string("\xCE\xFA\xED\xFE", 4) + spec.version},
+        {app + "Info.plist", InfoPlist(recipe)},
+        {app + recipe.name, std::string("\xCE\xFA\xED\xFE", 4) + recipe.version},
     };
     return WriteFileBytes(path, ZipOf(entries));
 }

@@ -6,12 +6,12 @@
 
 namespace testutil {
 
-struct IpaSpec {
+struct IpaRecipe {
     std::string bundleId;
     std::string name; // bundle folder name and CFBundleName
     std::string version;
 };
 
-bool WriteIpa(const std::wstring& path, const IpaSpec& spec);
+bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe);
 
 } // namespace testutil

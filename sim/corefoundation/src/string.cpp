@@ -438,13 +438,13 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
             continue;
         }
         const size_t start = i++;
-        std::string spec = "%";
+        std::string conversion = "%";
         bool left = false;
         while (i < n && std::u16string_view(u"-+ #0'").find(format[i]) != std::u16string_view::npos) {
             if (format[i] == u'-')
                 left = true;
             if (format[i] != u'\'')
-                spec.push_back(static_cast<char>(format[i]));
+                conversion.push_back(static_cast<char>(format[i]));
             ++i;
         }
         int width = -1, precision = -1;
@@ -453,7 +453,7 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
             if (width < 0) {
                 left = true;
                 width = -width;
-                spec.push_back('-');
+                conversion.push_back('-');
             }
             ++i;
         } else {
@@ -461,7 +461,7 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
                 width = (width < 0 ? 0 : width * 10) + (format[i++] - u'0');
         }
         if (width >= 0)
-            spec += std::to_string(width);
+            conversion += std::to_string(width);
         if (i < n && format[i] == u'.') {
             ++i;
             precision = 0;
@@ -473,7 +473,7 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
                     precision = precision * 10 + (format[i++] - u'0');
             }
             if (precision >= 0)
-                spec += "." + std::to_string(precision);
+                conversion += "." + std::to_string(precision);
         }
         int longs = 0; // -1 h, -2 hh, 1 l, 2 ll, 3 L
         while (i < n) {
@@ -511,7 +511,7 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
                 v = static_cast<short>(v);
             else if (longs == -2)
                 v = static_cast<signed char>(v);
-            const int len = std::snprintf(buffer, sizeof buffer, (spec + "lld").c_str(), v);
+            const int len = std::snprintf(buffer, sizeof buffer, (conversion + "lld").c_str(), v);
             AppendAscii(out, buffer, len > 0 ? std::min<size_t>(len, sizeof buffer - 1) : 0);
             break;
         }
@@ -524,9 +524,9 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
                 v = static_cast<unsigned short>(v);
             else if (longs == -2)
                 v = static_cast<unsigned char>(v);
-            spec += "ll";
-            spec.push_back(static_cast<char>(conv));
-            const int len = std::snprintf(buffer, sizeof buffer, spec.c_str(), v);
+            conversion += "ll";
+            conversion.push_back(static_cast<char>(conv));
+            const int len = std::snprintf(buffer, sizeof buffer, conversion.c_str(), v);
             AppendAscii(out, buffer, len > 0 ? std::min<size_t>(len, sizeof buffer - 1) : 0);
             break;
         }
@@ -539,8 +539,8 @@ void FormatInto(std::u16string* out, const std::u16string& format, va_list args)
         case u'a':
         case u'A': {
             const double v = longs == 3 ? static_cast<double>(va_arg(args, long double)) : va_arg(args, double);
-            spec.push_back(static_cast<char>(conv));
-            const int len = std::snprintf(buffer, sizeof buffer, spec.c_str(), v);
+            conversion.push_back(static_cast<char>(conv));
+            const int len = std::snprintf(buffer, sizeof buffer, conversion.c_str(), v);
             AppendAscii(out, buffer, len > 0 ? std::min<size_t>(len, sizeof buffer - 1) : 0);
             break;
         }
