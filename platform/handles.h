@@ -67,3 +67,12 @@ struct RegKeyTraits {
     static void Close(Type h) { ::RegCloseKey(h); }
 };
 using UniqueRegKey = ScopedHandle<RegKeyTraits>;
+
+// A view of a file mapping (MapViewOfFile).
+struct MappedViewTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static bool IsValid(Type p) { return p != nullptr; }
+    static void Close(Type p) { ::UnmapViewOfFile(p); }
+};
+using UniqueMappedView = ScopedHandle<MappedViewTraits>;

@@ -3,9 +3,12 @@
 #include "platform/text.h"
 #include "sim/farm/status.h"
 
+#include <winternl.h>
+
 #include <cwchar>
 #include <cwctype>
-#include <deque>
+#include <mutex>
+#include <unordered_map>
 
 namespace simfarm {
 
@@ -58,6 +61,219 @@ bool IsReservedDeviceName(const std::wstring& name) {
         base[3] <= L'9')
         return true;
     return false;
+}
+
+int64_t Ticks(const FILETIME& time) {
+    return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+FILETIME FileTimeOf(const LARGE_INTEGER& ticks) {
+    FILETIME time;
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = static_cast<DWORD>(ticks.HighPart);
+    return time;
+}
+
+// What a look at a host entry tells without opening it: its attributes as
+// a probe reports them, and its change time, which any write, rename or
+// replacement moves (for a folder: any entry made, removed or renamed in it).
+struct Stamp {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    int64_t changed;
+
+    bool Same(const Stamp& other) const {
+        return changed == other.changed && Ticks(data.ftLastWriteTime) == Ticks(other.data.ftLastWriteTime) &&
+               data.nFileSizeLow == other.data.nFileSizeLow && data.nFileSizeHigh == other.data.nFileSizeHigh &&
+               data.dwFileAttributes == other.data.dwFileAttributes;
+    }
+    // A later change cannot carry the same time stamp when this one was a
+    // second old or more at `takenAt` (a time read before the look).
+    bool Settled(const FILETIME& takenAt) const {
+        const int64_t kSecond = 10000000;
+        return Ticks(takenAt) - changed >= kSecond;
+    }
+};
+
+// ntdll's NtQueryFullAttributesFile, the call beneath GetFileAttributesExW,
+// which also gives the change time.
+class StampQuery {
+  public:
+    StampQuery() {
+        if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll"))
+            m_query =
+                reinterpret_cast<Query>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryFullAttributesFile")));
+    }
+
+    // `path` in the "\\?\" form. `missing`, when given, tells a look that
+    // found nothing there from one that could not be made.
+    bool Look(const std::wstring& path, Stamp* out, bool* missing = nullptr) const {
+        if (missing)
+            *missing = false;
+        if (!m_query || path.compare(0, 4, L"\\\\?\\") != 0)
+            return false;
+        std::wstring native = L"\\??\\" + path.substr(4);
+        if (native.size() * sizeof(wchar_t) > 0xfff0)
+            return false;
+        UNICODE_STRING name;
+        name.Buffer = native.data();
+        name.Length = static_cast<USHORT>(native.size() * sizeof(wchar_t));
+        name.MaximumLength = name.Length;
+        OBJECT_ATTRIBUTES object;
+        InitializeObjectAttributes(&object, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+        Info info;
+        const LONG status = m_query(&object, &info);
+        if (status != 0) {
+            const LONG kNameNotFound = static_cast<LONG>(0xC0000034), kPathNotFound = static_cast<LONG>(0xC000003A);
+            if (missing)
+                *missing = status == kNameNotFound || status == kPathNotFound;
+            return false;
+        }
+        out->data.dwFileAttributes = info.attributes;
+        out->data.ftCreationTime = FileTimeOf(info.created);
+        out->data.ftLastAccessTime = FileTimeOf(info.accessed);
+        out->data.ftLastWriteTime = FileTimeOf(info.written);
+        out->data.nFileSizeHigh = static_cast<DWORD>(info.size.HighPart);
+        out->data.nFileSizeLow = info.size.LowPart;
+        out->changed = info.changed.QuadPart;
+        return true;
+    }
+
+  private:
+    struct Info { // FILE_NETWORK_OPEN_INFORMATION
+        LARGE_INTEGER created, accessed, written, changed, allocated, size;
+        ULONG attributes;
+    };
+    using Query = LONG(NTAPI*)(POBJECT_ATTRIBUTES, Info*);
+    Query m_query = nullptr;
+};
+
+// A stamp with the time read just before it was taken.
+struct TimedStamp {
+    Stamp stamp;
+    FILETIME takenAt;
+    bool ok = false;
+};
+
+// Link targets read before, by the link file's host path. A target is
+// reused while a look at the link file (no open, no read) finds the same
+// stamp. With it may go the stamp of the folder holding the link, taken
+// before the link's name was found to be no plain entry: while the folder
+// keeps that stamp, no plain entry has come to hide the link, and the
+// plain look is saved. A stamp is kept only when it has settled.
+class LinkTargets {
+  public:
+    bool Look(const std::wstring& path, TimedStamp* out, bool* missing = nullptr) const {
+        ::GetSystemTimeAsFileTime(&out->takenAt);
+        out->ok = m_query.Look(path, &out->stamp, missing);
+        return out->ok;
+    }
+
+    // Whether a link was read at `path` before (a guess: Find decides).
+    bool Expects(const std::wstring& path) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_entries.count(path) != 0;
+    }
+
+    // The target when the link file is unchanged; `folder`, when given,
+    // must match the folder stamp kept with it (`hidden`: no plain entry
+    // has been looked for since `folder` was taken), and is kept with it
+    // otherwise.
+    bool Find(const std::wstring& path, const TimedStamp* folder, bool hidden, std::string* target,
+              WIN32_FILE_ATTRIBUTE_DATA* data) {
+        Entry entry;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            auto it = m_entries.find(path);
+            if (it == m_entries.end())
+                return false;
+            entry = it->second;
+        }
+        if (hidden && !(folder && folder->ok && entry.folderKnown && entry.folder.Same(folder->stamp)))
+            return false;
+        Stamp now;
+        if (!m_query.Look(path, &now) || (now.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !now.Same(entry.link)) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_entries.erase(path);
+            return false;
+        }
+        if (!hidden && folder && folder->ok && folder->stamp.Settled(folder->takenAt)) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            auto it = m_entries.find(path);
+            if (it != m_entries.end() && it->second.link.Same(entry.link)) {
+                it->second.folderKnown = true;
+                it->second.folder = folder->stamp;
+            }
+        }
+        *target = std::move(entry.target);
+        *data = now.data;
+        return true;
+    }
+
+    void Remember(const std::wstring& path, const std::string& target, const TimedStamp& link,
+                  const TimedStamp* folder) {
+        if (!link.ok || !link.stamp.Settled(link.takenAt))
+            return;
+        Entry entry{target, link.stamp, false, Stamp{}};
+        if (folder && folder->ok && folder->stamp.Settled(folder->takenAt)) {
+            entry.folderKnown = true;
+            entry.folder = folder->stamp;
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_entries.size() >= kMaxEntries)
+            m_entries.clear();
+        m_entries[path] = std::move(entry);
+    }
+
+  private:
+    static const size_t kMaxEntries = 1024;
+    struct Entry {
+        std::string target;
+        Stamp link;
+        bool folderKnown;
+        Stamp folder;
+    };
+    StampQuery m_query;
+    std::mutex m_lock;
+    std::unordered_map<std::wstring, Entry> m_entries;
+};
+
+LinkTargets& Links() {
+    static LinkTargets links;
+    return links;
+}
+
+// Reads the link file `path`, once no plain entry of its name was found
+// (`folder`: the holding folder's stamp from before that look, if taken).
+// False when there is no link either.
+bool ReadLink(const std::wstring& path, const TimedStamp* folder, Location* found) {
+    LinkTargets& links = Links();
+    if (links.Find(path, folder, false, &found->linkTarget, &found->host)) {
+        found->found = true;
+        return true;
+    }
+    // Stamped before it is read: a change in between moves the stamp. A look
+    // costs less than a failed open, so no link is found by looking.
+    TimedStamp stamp;
+    bool missing = false;
+    links.Look(path, &stamp, &missing);
+    if (missing || (stamp.ok && (stamp.stamp.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    char buffer[kMaxLinkTarget];
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
+        got = 0;
+    found->linkTarget.assign(buffer, got);
+    if (stamp.ok) {
+        found->found = true;
+        found->host = stamp.stamp.data;
+        links.Remember(path, found->linkTarget, stamp, folder);
+    }
+    return true;
 }
 
 } // namespace
@@ -136,25 +352,66 @@ std::wstring DeviceFs::HostPath(const Location& location) const {
     return path;
 }
 
-EntryKind DeviceFs::Probe(const std::wstring& folder, const std::wstring& name, std::string* linkTarget) const {
+EntryKind DeviceFs::Probe(const std::wstring& folder, const std::wstring& name, Location* found) const {
+    found->found = false;
+    found->linkTarget.clear();
     if (!IsStorableName(name))
         return EntryKind::Missing;
-    std::wstring path = folder + L'\\' + name;
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
-    path += kLinkSuffix;
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file)
-        return EntryKind::Missing;
-    char buffer[kMaxLinkTarget];
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr))
-        got = 0;
-    if (linkTarget)
-        linkTarget->assign(buffer, got);
-    return EntryKind::Link;
+    const std::wstring link = folder + L'\\' + name + kLinkSuffix;
+    LinkTargets& links = Links();
+    // A link seen here before: the folder's stamp, from before the plain
+    // look, may show that no plain entry can have come.
+    TimedStamp folderStamp;
+    if (links.Expects(link) && links.Look(folder, &folderStamp) &&
+        links.Find(link, &folderStamp, true, &found->linkTarget, &found->host)) {
+        found->found = true;
+        return EntryKind::Link;
+    }
+    if (::GetFileAttributesExW((folder + L'\\' + name).c_str(), GetFileExInfoStandard, &found->host)) {
+        found->found = true;
+        return (found->host.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+    }
+    return ReadLink(link, folderStamp.ok ? &folderStamp : nullptr, found) ? EntryKind::Link : EntryKind::Missing;
+}
+
+// One look at the host for a run of components all storable, when the
+// first is not a link seen before: when the whole path is a plain host
+// entry, every component but the last is a plain folder, which a probe of
+// each would find too (a plain entry comes before a link of the same name),
+// and the last is probed by that look. When only the last is missing, the
+// others are plain folders and the last needs only its link looked for.
+// Returns true with everything but the last component moved to `current`
+// and the last one probed into `last`; false with nothing moved.
+bool DeviceFs::LookAtOnce(std::vector<std::wstring>* current, std::deque<std::wstring>* queue, EntryKind* kind,
+                          Location* last) const {
+    if (queue->size() < 2)
+        return false; // one component: its probe costs the same
+    const std::wstring here = HostFolder(*current);
+    if (Links().Expects(here + L'\\' + queue->front() + kLinkSuffix))
+        return false;
+    std::wstring host = here;
+    for (const std::wstring& name : *queue) {
+        if (!IsStorableName(name)) // "." and ".." included
+            return false;
+        host += L'\\';
+        host += name;
+    }
+    last->found = false;
+    last->linkTarget.clear();
+    if (::GetFileAttributesExW(host.c_str(), GetFileExInfoStandard, &last->host)) {
+        last->found = true;
+        *kind = (last->host.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+    } else if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        // Only the last component is missing as a plain entry.
+        *kind = ReadLink(host + kLinkSuffix, nullptr, last) ? EntryKind::Link : EntryKind::Missing;
+    } else {
+        return false;
+    }
+    while (queue->size() > 1) {
+        current->push_back(std::move(queue->front()));
+        queue->pop_front();
+    }
+    return true;
 }
 
 int DeviceFs::Confine(const std::string& devicePath) {
@@ -176,7 +433,12 @@ int DeviceFs::Resolve(const std::string& path, bool followLast, Location* out) c
     std::deque<std::wstring> queue = SplitPath(path);
     std::vector<std::wstring> current = m_jail;
     int hops = 0;
+    bool fresh = true; // a new run of components: try them at once
     while (!queue.empty()) {
+        Location probed;
+        EntryKind kind = EntryKind::Missing;
+        const bool looked = fresh && LookAtOnce(&current, &queue, &kind, &probed);
+        fresh = false;
         std::wstring name = std::move(queue.front());
         queue.pop_front();
         if (name == L".")
@@ -187,15 +449,18 @@ int DeviceFs::Resolve(const std::string& path, bool followLast, Location* out) c
             continue;
         }
         const bool last = queue.empty();
-        std::string target;
-        EntryKind kind = Probe(HostFolder(current), name, &target);
+        if (!looked)
+            kind = Probe(HostFolder(current), name, &probed);
         if (last && (kind != EntryKind::Link || !followLast)) {
             out->parent = std::move(current);
             out->name = std::move(name);
             out->kind = kind;
-            out->linkTarget = std::move(target);
+            out->linkTarget = std::move(probed.linkTarget);
+            out->found = probed.found;
+            out->host = probed.host;
             return kAfcSuccess;
         }
+        const std::string& target = probed.linkTarget;
         switch (kind) {
         case EntryKind::Missing:
         case EntryKind::File:
@@ -212,6 +477,7 @@ int DeviceFs::Resolve(const std::string& path, bool followLast, Location* out) c
             queue.insert(queue.begin(), parts.begin(), parts.end());
             if (target[0] == '/')
                 current = m_jail;
+            fresh = true;
             break;
         }
         }
@@ -219,6 +485,7 @@ int DeviceFs::Resolve(const std::string& path, bool followLast, Location* out) c
     // The path names a folder reached through "." / ".." / links, or the root.
     out->linkTarget.clear();
     out->kind = EntryKind::Folder;
+    out->found = false;
     if (current.size() == m_jail.size()) {
         out->parent = std::move(current);
         out->name.clear();
@@ -237,9 +504,9 @@ int DeviceFs::Info(const std::string& path, KeyValues* out) const {
         return status;
     if (where.kind == EntryKind::Missing)
         return kAfcObjectNotFound;
-    std::wstring host = HostPath(where);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(host.c_str(), GetFileExInfoStandard, &data))
+    const std::wstring host = HostPath(where);
+    WIN32_FILE_ATTRIBUTE_DATA data = where.host;
+    if (!where.found && !::GetFileAttributesExW(host.c_str(), GetFileExInfoStandard, &data))
         return AfcStatusFromWin32(::GetLastError());
     int64_t size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     int64_t blocks = 0;
@@ -247,7 +514,7 @@ int DeviceFs::Info(const std::string& path, KeyValues* out) const {
     const char* format = "S_IFREG";
     if (where.kind == EntryKind::Folder) {
         std::vector<std::string> names;
-        status = List(path, &names);
+        status = ListHostFolder(host, &names);
         if (status != kAfcSuccess)
             return status;
         // As the device's file system counts them: "." and ".." included.
@@ -282,7 +549,10 @@ int DeviceFs::List(const std::string& path, std::vector<std::string>* names) con
         return kAfcObjectNotFound;
     if (where.kind != EntryKind::Folder)
         return kAfcInvalidArgument;
-    std::wstring folder = HostPath(where);
+    return ListHostFolder(HostPath(where), names);
+}
+
+int DeviceFs::ListHostFolder(const std::wstring& folder, std::vector<std::string>* names) const {
     std::vector<std::wstring> plain, links;
     WIN32_FIND_DATAW entry;
     UniqueFindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &entry));
@@ -354,7 +624,8 @@ int DeviceFs::Remove(const std::string& path) const {
         }
         return kAfcSuccess;
     }
-    ::SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!where.found || (where.host.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!::DeleteFileW(host.c_str()))
         return AfcStatusFromWin32(::GetLastError());
     return kAfcSuccess;
@@ -467,7 +738,10 @@ int DeviceFs::OpenFile(const std::string& path, uint64_t mode, UniqueHandle* out
             return kAfcInvalidArgument;
     }
     std::wstring host = HostPath(where);
-    if (disposition == CREATE_ALWAYS)
+    // Attributes that would make the truncation fail are cleared first.
+    const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (disposition == CREATE_ALWAYS && where.kind != EntryKind::Missing &&
+        (!where.found || (where.host.dwFileAttributes & blocking)))
         ::SetFileAttributesW(host.c_str(), FILE_ATTRIBUTE_NORMAL);
     UniqueHandle file(::CreateFileW(host.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -15,6 +15,7 @@
 #include "platform/handles.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,11 @@ struct Location {
     std::wstring name;                // empty for the served root itself
     EntryKind kind = EntryKind::Missing;
     std::string linkTarget; // for a link
+    // The host entry's attributes (the link file's for a link) as found while
+    // resolving, when `found`; a folder reached through "." or ".." or a link
+    // has none.
+    bool found = false;
+    WIN32_FILE_ATTRIBUTE_DATA host{};
 };
 
 // File open modes of the file service.
@@ -82,7 +88,10 @@ class DeviceFs {
     std::wstring HostPath(const Location& location) const;
 
   private:
-    EntryKind Probe(const std::wstring& folder, const std::wstring& name, std::string* linkTarget) const;
+    EntryKind Probe(const std::wstring& folder, const std::wstring& name, Location* found) const;
+    bool LookAtOnce(std::vector<std::wstring>* current, std::deque<std::wstring>* queue, EntryKind* kind,
+                    Location* last) const;
+    int ListHostFolder(const std::wstring& folder, std::vector<std::string>* names) const;
 
     std::wstring m_root; // "\\?\" form
     std::vector<std::wstring> m_jail;

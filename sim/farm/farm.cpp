@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <mutex>
 #include <random>
 
@@ -68,7 +69,9 @@ class FarmLock {
 
     bool locked() const { return m_locked; }
 
-    void Bump() {
+    // farm.lock first, then the shared counter: a reader that sees the
+    // shared counter unmoved has read farm.lock after every earlier bump.
+    void Bump(const std::wstring& folder) {
         uint64_t counter = 0;
         DWORD got = 0;
         OVERLAPPED at = {};
@@ -78,6 +81,7 @@ class FarmLock {
         at = OVERLAPPED{};
         DWORD written = 0;
         ::WriteFile(m_file.get(), &counter, sizeof counter, &written, &at);
+        ChangeSignal(folder).Bump();
     }
 
   private:
@@ -357,6 +361,43 @@ Value* DomainOf(Value& description, const std::string& domain, bool make) {
     return &description.SubDict(key::kDomains).SubDict(domain);
 }
 
+// ---- ChangeSignal -----------------------------------------------------------------
+
+namespace {
+
+// "Local\OrvexDeviceFarm-" and a 64-bit FNV-1a hash of the upper-cased folder.
+std::wstring SignalName(const std::wstring& folder) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (wchar_t c : folder) {
+        hash ^= static_cast<uint16_t>(std::towupper(c));
+        hash *= 1099511628211ULL;
+    }
+    std::wstring name = L"Local\\OrvexDeviceFarm-";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        name += L"0123456789abcdef"[(hash >> shift) & 15];
+    return name;
+}
+
+} // namespace
+
+ChangeSignal::ChangeSignal(const std::wstring& farmFolder) {
+    // Made zeroed by the first process that asks, shared by every later one.
+    m_section.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(long),
+                                         SignalName(farmFolder).c_str()));
+    if (!m_section)
+        return;
+    m_view.reset(::MapViewOfFile(m_section.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(long)));
+    if (m_view)
+        m_counter = static_cast<volatile long*>(m_view.get());
+}
+
+long ChangeSignal::Read() const { return m_counter ? ::InterlockedCompareExchange(m_counter, 0, 0) : 0; }
+
+void ChangeSignal::Bump() {
+    if (m_counter)
+        ::InterlockedIncrement(m_counter);
+}
+
 // ---- Farm ------------------------------------------------------------------------
 
 Farm::Farm(const std::wstring& folder) {
@@ -463,7 +504,7 @@ bool Farm::Update(const std::string& udid, const Change& change, std::string* er
         return false;
     if (!Store(udid, description, error))
         return false;
-    lock.Bump();
+    lock.Bump(m_folder);
     return true;
 }
 
@@ -490,7 +531,7 @@ bool Farm::Create(const std::string& templateName, const std::string& udid, std:
         RemoveLocalTree(folder);
         return false;
     }
-    lock.Bump();
+    lock.Bump(m_folder);
     if (created)
         *created = id;
     return true;
@@ -503,7 +544,7 @@ bool Farm::Remove(const std::string& udid, std::string* error) const {
     // The description goes first, so that a half-removed device is no device.
     ::DeleteFileW(DescriptionPath(udid).c_str());
     bool removed = RemoveLocalTree(DeviceFolder(udid));
-    lock.Bump();
+    lock.Bump(m_folder);
     return removed || Fail(error, "device " + udid + " is gone but some of its files are still in use");
 }
 

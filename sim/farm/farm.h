@@ -6,7 +6,9 @@
 //
 // Every change goes through the farm lock and bumps the change counter, so
 // that every process using the farm (the device library in each program,
-// the command-line tool) sees it by reading 8 bytes.
+// the command-line tool) sees it by reading 8 bytes. It also bumps a second
+// counter in memory shared by the session's processes (ChangeSignal), which
+// a reader can look at on every call without opening a file.
 #pragma once
 
 #include "sim/farm/devfs.h"
@@ -85,6 +87,25 @@ std::string MakeUdid();
 bool ParseValueText(const std::string& type, const std::string& text, Value* out, std::string* error);
 std::string ValueText(const Value& value);
 const char* TypeName(const Value& value);
+
+// The shared-memory counter of a farm, named after its folder (case
+// ignored). A moved counter means "read farm.lock again"; an unmoved one
+// means no change was made through the farm lock by a process of this
+// session since it was last read. Processes of another session (or with
+// another spelling of the folder) move only farm.lock, so readers still
+// read farm.lock now and then. Without the shared memory, ok() is false.
+class ChangeSignal {
+  public:
+    explicit ChangeSignal(const std::wstring& farmFolder);
+    bool ok() const { return m_counter != nullptr; }
+    long Read() const;
+    void Bump();
+
+  private:
+    UniqueHandle m_section;
+    UniqueMappedView m_view;
+    volatile long* m_counter = nullptr;
+};
 
 class Farm {
   public:

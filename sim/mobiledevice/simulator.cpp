@@ -47,13 +47,19 @@ bool DeviceState::Offers(const std::string& service) const {
 
 // ---- FarmView ----------------------------------------------------------------
 
-FarmView::FarmView(const std::wstring& folder) : m_farm(folder) {}
+FarmView::FarmView(const std::wstring& folder) : m_farm(folder), m_signal(m_farm.folder()) {}
 
 void FarmView::RefreshLocked(bool force) {
     DWORD now = ::GetTickCount();
-    if (!force && m_valid && now - m_checked < kRefreshMilliseconds)
-        return;
+    // The signal is read before farm.lock: a change signalled after this
+    // read is seen by the next call.
+    long signal = m_signal.Read();
+    if (m_valid && now - m_checked < kRefreshMilliseconds) {
+        if (!force || (m_signal.ok() && signal == m_signalSeen))
+            return;
+    }
     m_checked = now;
+    m_signalSeen = signal;
     uint64_t generation = m_farm.Generation();
     if (m_valid && generation == m_generation)
         return;

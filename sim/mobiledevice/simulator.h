@@ -32,8 +32,10 @@ struct DeviceState {
 };
 
 // One farm as this process sees it: a cache of its devices' states,
-// refreshed when the farm's change counter moves (checked at most every
-// few milliseconds), and the byte counters of the counted faults.
+// refreshed when the farm's change counter moves, and the byte counters of
+// the counted faults. The counter in farm.lock is read when the session's
+// shared change signal has moved, and otherwise at most every few
+// milliseconds (for changes made by processes that cannot move the signal).
 class FarmView {
   public:
     explicit FarmView(const std::wstring& folder);
@@ -41,8 +43,9 @@ class FarmView {
     const simfarm::Farm& farm() const { return m_farm; }
 
     // The device's present state; false when the farm has no such device.
-    // `fresh`: look at the farm's change counter now; otherwise a state up
-    // to a few milliseconds old will do (the file-transfer path).
+    // `fresh`: every change signalled so far is seen, and farm.lock is read
+    // unless that was done a few milliseconds ago; otherwise a state up to a
+    // few milliseconds old will do (the file-transfer path).
     bool State(const std::string& udid, DeviceState* out, bool fresh = true);
     // Identifier and connection number of every attached device.
     std::vector<std::pair<std::string, int64_t>> Attached();
@@ -68,7 +71,9 @@ class FarmView {
     void RefreshLocked(bool force);
 
     simfarm::Farm m_farm;
+    simfarm::ChangeSignal m_signal;
     std::mutex m_lock;
+    long m_signalSeen = 0;
     uint64_t m_generation = UINT64_MAX;
     DWORD m_checked = 0;
     bool m_valid = false;

@@ -5,6 +5,7 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
+#include "tests/support/test_util.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -92,6 +93,61 @@ TEST_F(AfcTest, LinksAreFollowedExceptAtTheEnd) {
     ASSERT_TRUE(farm->MakeLink(id, L"loop-a", L"/private/var/mobile/Media/loop-b"));
     Info(connection, "/var/mobile/Media/loop-a/x", &status);
     EXPECT_NE(status, 0);
+}
+
+// The service may remember what a link says between calls; whatever
+// changes a link, through the service or on the host behind its back, is
+// seen by the very next call. (Links at the device root, so that each is
+// looked at on its own.)
+TEST_F(AfcTest, LinkChangesAreSeenAtOnce) {
+    for (const char* folder : {"a", "b", "c"}) {
+        const std::string path = std::string("/var/mobile/Media/") + folder;
+        ASSERT_EQ(md().AFCDirectoryCreate(connection, path.c_str()), 0);
+        ASSERT_EQ(WriteFile(connection, (path + "/which.txt").c_str(), folder), 0);
+    }
+    const wchar_t* const names[] = {L"rewritten", L"hidden", L"removed", L"replaced", L"renamed", L"spare"};
+    auto isSpare = [](const wchar_t* name) { return std::wstring(name) == L"spare"; };
+    for (const wchar_t* name : names)
+        ASSERT_TRUE(farm->MakeLink(id, isSpare(name) ? L"/var/mobile/Media/c" : L"/var/mobile/Media/a",
+                                   (std::wstring(L"/") + name).c_str()));
+    // Only links a second old are remembered; each is read a few times, as
+    // a listing would.
+    ::Sleep(1100);
+    auto through = [&](const wchar_t* name) {
+        std::string content;
+        std::string path = "/" + WideToUtf8(name) + "/which.txt";
+        return ReadFile(connection, path.c_str(), &content) == 0 ? content : std::string("(none)");
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const wchar_t* name : names)
+            ASSERT_EQ(through(name), isSpare(name) ? "c" : "a") << round;
+    }
+    const std::wstring root = farm->HostPath(id, L"/");
+    auto host = [&](const wchar_t* name) { return root + L"\\" + name; };
+
+    // On the host: a link file given another target of the same length, a
+    // plain folder beside a link, a link file deleted.
+    ASSERT_TRUE(testutil::WriteFileBytes(host(L"rewritten") + L".symlink", "/var/mobile/Media/b"));
+    ASSERT_TRUE(::CreateDirectoryW(host(L"hidden").c_str(), nullptr));
+    ASSERT_TRUE(testutil::WriteFileBytes(host(L"hidden") + L"\\which.txt", "plain"));
+    ASSERT_TRUE(::DeleteFileW((host(L"removed") + L".symlink").c_str()));
+    // One link renamed over another of the same length, on the host and
+    // through a second connection.
+    ASSERT_TRUE(::MoveFileExW((host(L"spare") + L".symlink").c_str(), (host(L"replaced") + L".symlink").c_str(),
+                              MOVEFILE_REPLACE_EXISTING));
+    afc_connection* second = OpenAfc(device, "com.apple.afc2");
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(farm->MakeLink(id, L"/var/mobile/Media/b", L"/fresh"));
+    ASSERT_EQ(md().AFCRenamePath(second, "/fresh", "/renamed"), 0);
+    md().AFCConnectionClose(second);
+
+    EXPECT_EQ(through(L"rewritten"), "b");
+    EXPECT_EQ(through(L"hidden"), "plain");
+    EXPECT_EQ(through(L"removed"), "(none)");
+    EXPECT_EQ(through(L"replaced"), "c");
+    EXPECT_EQ(through(L"renamed"), "b");
+    EXPECT_EQ(Info(connection, "/hidden")["st_ifmt"], "S_IFDIR");
+    EXPECT_EQ(Info(connection, "/rewritten")["LinkTarget"], "/var/mobile/Media/b");
 }
 
 TEST_F(AfcTest, PathFormsNameTheSameEntry) {
