@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -27,6 +28,8 @@ constexpr wchar_t kUnsafeName[] = L"跳过会解压到目标目录之外的条�
 constexpr wchar_t kTooLarge[] = L"跳过超过64MB的条目: %s";
 
 constexpr size_t kChunkBytes = 4096;
+// The most name text (UTF-16 units) a listing of the entries keeps.
+constexpr size_t kMaxListedNameUnits = 4 * 1024 * 1024;
 
 unzFile Zip(void* handle) { return static_cast<unzFile>(handle); }
 
@@ -65,6 +68,21 @@ bool IsSafeComponent(const std::wstring& component) {
 }
 
 bool EndsWithSeparator(const std::wstring& path) { return !path.empty() && path.back() == L'\\'; }
+
+// Appends a stored entry name (UTF-8) as UTF-16 with "\" for "/"; names in
+// plain ASCII, most of them, without a conversion call.
+void AppendEntryName(const char* bytes, size_t length, std::vector<wchar_t>* out) {
+    bool ascii = true;
+    for (size_t i = 0; i < length && ascii; ++i)
+        ascii = (static_cast<unsigned char>(bytes[i]) & 0x80) == 0;
+    if (ascii) {
+        for (size_t i = 0; i < length; ++i)
+            out->push_back(bytes[i] == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(bytes[i])));
+        return;
+    }
+    for (wchar_t c : Utf8ToWide(bytes, length))
+        out->push_back(c == L'/' ? L'\\' : c);
+}
 
 } // namespace
 
@@ -108,11 +126,16 @@ int SingleFileZipDelegate::OnQuery(const wchar_t*) { return 1; }
 int SingleFileZipDelegate::OnFileExists(const wchar_t*) { return 1; }
 
 int SingleFileZipDelegate::OnFilterEntry(const wchar_t* name) {
-    std::wstring entry = name ? name : L"";
-    size_t slash = entry.rfind(L'\\');
-    std::wstring last = slash == std::wstring::npos ? entry : entry.substr(slash + 1);
-    std::wstring target = m_pTargetName ? m_pTargetName : L"";
-    return AsciiLower(last) == AsciiLower(target) ? 1 : 3;
+    // Called for every entry of every pass: no copies.
+    const wchar_t* entry = name ? name : L"";
+    const wchar_t* slash = std::wcsrchr(entry, L'\\');
+    const wchar_t* last = slash ? slash + 1 : entry;
+    const wchar_t* target = m_pTargetName ? m_pTargetName : L"";
+    for (; *last && *target; ++last, ++target) {
+        if (AsciiLower(*last) != AsciiLower(*target))
+            return 3;
+    }
+    return *last == *target ? 1 : 3;
 }
 
 int SingleFileZipDelegate::OnEntryExtracted(const wchar_t*) { return 0; }
@@ -132,9 +155,22 @@ int ZipExtractor::OpenArchive(const wchar_t* archivePath) {
     if (!archivePath || !*archivePath)
         return 0;
     zlib_filefunc64_def files;
-    FillCachedWin32FileFunctions(&files);
+    FillCachedWin32FileFunctions(&files, &m_file);
     m_hZip = unzOpen2_64(archivePath, &files);
-    return m_hZip ? 1 : 0;
+    if (!m_hZip)
+        return 0;
+    // What tells this archive file from another, or from itself changed.
+    m_opened = Stamp{};
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    unz_global_info64 global;
+    if (::GetFileAttributesExW(archivePath, GetFileExInfoStandard, &data) &&
+        unzGetGlobalInfo64(Zip(m_hZip), &global) == UNZ_OK) {
+        m_opened.path = archivePath;
+        m_opened.size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        m_opened.written = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+        m_opened.entries = global.number_entry;
+    }
+    return 1;
 }
 
 int ZipExtractor::CloseArchive() {
@@ -159,58 +195,245 @@ int ZipExtractor::Message(const wchar_t* format, const std::wstring& subject) {
 int ZipExtractor::ExtractAllTo(const wchar_t* destinationFolder) {
     if (!m_pDelegate)
         return 0;
-    if (!m_hZip || unzGoToFirstFile(Zip(m_hZip)) != UNZ_OK) {
+    if (!m_hZip) {
         Message(kOpenFailed);
         return 0;
     }
     std::wstring destination = destinationFolder ? destinationFolder : L"";
     std::vector<char> buffer(kChunkBytes);
-    // Stored names are at most 65535 bytes: one read gives the whole name.
-    m_nameBuffer.assign(65536, '\0');
-    int result = 1;
     m_nExistingState = 1;
+    if ((m_listed && !m_opened.path.empty() && m_opened == m_listedStamp) || ListDirectory())
+        return WalkListed(destination, buffer);
+    return WalkDirectory(destination, buffer);
+}
+
+namespace {
+
+constexpr uint32_t kHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kEnd64LocatorSignature = 0x07064b50;
+constexpr size_t kHeaderBytes = 46, kEndBytes = 22;
+constexpr uint64_t kMaxBack = 0xffff; // how far from the end minizip looks for the end record
+constexpr size_t kMaxDirectoryBytes = 16 * 1024 * 1024;
+
+uint32_t Le16(const uint8_t* p) { return uint32_t{p[0]} | (uint32_t{p[1]} << 8); }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
+
+// Where minizip finds the end record: its backward search, block by block
+// (the blocks overlap so that a few positions are never looked at: so be
+// it, here too). `tail` holds the last bytes of the file from `tailStart`.
+// 0 when there is none.
+uint64_t FindEndRecord(const std::vector<uint8_t>& tail, uint64_t tailStart, uint64_t size) {
+    const uint64_t maxBack = std::min<uint64_t>(kMaxBack, size);
+    const uint64_t block = 0x400;
+    uint64_t backRead = 4;
+    while (backRead < maxBack) {
+        backRead = backRead + block > maxBack ? maxBack : backRead + block;
+        const uint64_t readPos = size - backRead;
+        const int readSize = static_cast<int>(std::min<uint64_t>(block + 4, size - readPos));
+        const uint8_t* bytes = tail.data() + (readPos - tailStart);
+        for (int i = readSize - 3; (i--) > 0;) {
+            if (Le32(bytes + i) == kEndSignature)
+                return readPos + static_cast<unsigned>(i);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+// Reads the central directory in one go and lists its entries, exactly as
+// a walk with minizip would find them. Only plain directories are read so:
+// no zip64 records or sizes, no extra field minizip would read past the end
+// of the file in, between 1 and 65534 entries. Anything else, or a first
+// entry minizip describes otherwise, gives false: minizip walks it.
+bool ZipExtractor::ListDirectory() {
+    if (!m_file || m_opened.path.empty() || m_opened.entries == 0 || m_opened.entries >= 0xffff)
+        return false;
+    const uint64_t size = ArchiveSize(m_file);
+    const uint64_t tailStart = size - std::min<uint64_t>(kMaxBack, size);
+    std::vector<uint8_t> tail(static_cast<size_t>(size - tailStart));
+    if (tail.empty() || !ReadArchive(m_file, tailStart, tail.data(), tail.size()))
+        return false;
+    for (size_t i = 0; i + 4 <= tail.size(); ++i) {
+        if (Le32(tail.data() + i) == kEnd64LocatorSignature)
+            return false;
+    }
+    const uint64_t end = FindEndRecord(tail, tailStart, size);
+    if (end == 0 || size - end < kEndBytes)
+        return false;
+    const uint8_t* record = tail.data() + (end - tailStart);
+    const uint64_t count = Le16(record + 8), directorySize = Le32(record + 12), directoryOffset = Le32(record + 16);
+    if (count != m_opened.entries || end < directoryOffset + directorySize)
+        return false;
+    // Bytes before the archive proper (a program in front of it) move every offset.
+    const uint64_t start = end - directorySize;
+    if (size - start > kMaxDirectoryBytes)
+        return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size - start));
+    if (!ReadArchive(m_file, start, bytes.data(), bytes.size()))
+        return false;
+
+    std::vector<Entry> entries;
+    std::vector<wchar_t> names;
+    entries.reserve(static_cast<size_t>(count));
+    uint64_t at = 0;
+    for (uint64_t index = 0; index < count; ++index) {
+        if (at > bytes.size() || bytes.size() - at < kHeaderBytes)
+            return false;
+        const uint8_t* header = bytes.data() + at;
+        if (Le32(header) != kHeaderSignature || Le32(header + 20) == 0xffffffff || Le32(header + 24) == 0xffffffff ||
+            Le32(header + 42) == 0xffffffff)
+            return false;
+        const size_t nameLength = Le16(header + 28), extraLength = Le16(header + 30), commentLength = Le16(header + 32);
+        if (bytes.size() - at - kHeaderBytes < nameLength)
+            return false;
+        // minizip reads each extra block's id and size: none may lie past
+        // the end of the file, and a zip64 block is minizip's to read.
+        const uint64_t extraAt = at + kHeaderBytes + nameLength;
+        for (uint64_t used = 0; used < extraLength;) {
+            const uint64_t block = extraAt + used;
+            if (block > bytes.size() || bytes.size() - block < 4 || Le16(bytes.data() + block) == 0x0001)
+                return false;
+            used += 4 + Le16(bytes.data() + block + 2);
+        }
+        const char* stored = reinterpret_cast<const char*>(header + kHeaderBytes);
+        Entry entry;
+        entry.isFolder = nameLength > 0 && (stored[nameLength - 1] == '/' || stored[nameLength - 1] == '\\');
+        entry.uncompressedSize = Le32(header + 24);
+        entry.directoryOffset = directoryOffset + at;
+        entry.index = index;
+        entry.name = names.size();
+        AppendEntryName(stored, nameLength, &names);
+        entry.length = names.size() - entry.name;
+        names.push_back(L'\0');
+        if (names.size() > kMaxListedNameUnits)
+            return false;
+        entries.push_back(entry);
+        at += kHeaderBytes + nameLength + extraLength + commentLength;
+    }
+
+    // minizip must see the first entry where and as it was read here.
+    unzFile zip = Zip(m_hZip);
+    unz_file_info64 info;
+    unz64_file_pos position;
+    m_nameBuffer.resize(65536);
+    if (unzGoToFirstFile(zip) != UNZ_OK ||
+        unzGetCurrentFileInfo64(zip, &info, m_nameBuffer.data(), static_cast<uLong>(m_nameBuffer.size()), nullptr, 0,
+                                nullptr, 0) != UNZ_OK ||
+        unzGetFilePos64(zip, &position) != UNZ_OK)
+        return false;
+    const uint8_t* first = bytes.data();
+    if (position.pos_in_zip_directory != directoryOffset || info.size_filename != Le16(first + 28) ||
+        info.uncompressed_size != entries[0].uncompressedSize ||
+        std::memcmp(m_nameBuffer.data(), first + kHeaderBytes, info.size_filename) != 0)
+        return false;
+    m_entries = std::move(entries);
+    m_names = std::move(names);
+    m_listed = true;
+    m_listedStamp = m_opened;
+    return true;
+}
+
+// Walks the central directory with minizip, listing the entries as it goes;
+// the list counts once the walk has reached the last entry.
+int ZipExtractor::WalkDirectory(const std::wstring& destination, std::vector<char>& buffer) {
+    unzFile zip = Zip(m_hZip);
+    if (unzGoToFirstFile(zip) != UNZ_OK) {
+        Message(kOpenFailed);
+        return 0;
+    }
+    // Stored names are at most 65535 bytes: one read gives the whole name.
+    m_nameBuffer.resize(65536);
+    m_listed = false;
+    m_entries.clear();
+    m_names.clear();
+    bool listing = !m_opened.path.empty();
+    int result = 1;
     for (;;) {
-        if (ExtractCurrent(destination, buffer, &result) == Step::Stop)
+        if (!listing)
+            m_names.clear();
+        Entry entry;
+        if (!ReadCurrent(&entry)) {
+            Message(kInfoFailed);
+            return 0;
+        }
+        if (listing && m_names.size() > kMaxListedNameUnits) {
+            listing = false;
+            m_entries.clear();
+        }
+        if (listing)
+            m_entries.push_back(entry);
+        if (ExtractEntry(entry, true, destination, buffer, &result) == Step::Stop)
             return result;
-        if (unzGoToNextFile(Zip(m_hZip)) != UNZ_OK || !m_pDelegate->ShouldContinue())
+        int next = unzGoToNextFile(zip);
+        if (next == UNZ_END_OF_LIST_OF_FILE && listing) {
+            m_listed = true;
+            m_listedStamp = m_opened;
+        }
+        if (next != UNZ_OK || !m_pDelegate->ShouldContinue())
             return result;
     }
 }
 
-ZipExtractor::Step ZipExtractor::ExtractCurrent(const std::wstring& destination, std::vector<char>& buffer,
-                                                int* result) {
+// The same walk over the listed entries: the delegate sees the same calls.
+int ZipExtractor::WalkListed(const std::wstring& destination, std::vector<char>& buffer) {
+    int result = 1;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        if (ExtractEntry(m_entries[i], false, destination, buffer, &result) == Step::Stop)
+            return result;
+        if (i + 1 == m_entries.size() || !m_pDelegate->ShouldContinue())
+            return result;
+    }
+    return result;
+}
+
+// The current entry's description, its name appended to m_names.
+bool ZipExtractor::ReadCurrent(Entry* entry) {
     // The information comes from the central directory; only an entry the
     // delegate accepts is opened (which reads its local header), so a walk
     // over thousands of entries reads little more than the directory.
     unzFile zip = Zip(m_hZip);
     unz_file_info64 info;
+    unz64_file_pos position;
     if (unzGetCurrentFileInfo64(zip, &info, m_nameBuffer.data(), static_cast<uLong>(m_nameBuffer.size()), nullptr, 0,
-                                nullptr, 0) != UNZ_OK) {
-        Message(kInfoFailed);
-        *result = 0;
-        return Step::Stop;
-    }
-    const std::vector<char>& stored = m_nameBuffer;
-    size_t storedLength = info.size_filename;
-    bool isFolder = storedLength > 0 && (stored[storedLength - 1] == '/' || stored[storedLength - 1] == '\\');
-    std::wstring name = Utf8ToWide(stored.data(), storedLength);
-    for (wchar_t& c : name) {
-        if (c == L'/')
-            c = L'\\';
-    }
+                                nullptr, 0) != UNZ_OK ||
+        unzGetFilePos64(zip, &position) != UNZ_OK)
+        return false;
+    const size_t storedLength = info.size_filename;
+    entry->isFolder =
+        storedLength > 0 && (m_nameBuffer[storedLength - 1] == '/' || m_nameBuffer[storedLength - 1] == '\\');
+    entry->uncompressedSize = info.uncompressed_size;
+    entry->directoryOffset = position.pos_in_zip_directory;
+    entry->index = position.num_of_file;
+    entry->name = m_names.size();
+    AppendEntryName(m_nameBuffer.data(), storedLength, &m_names);
+    entry->length = m_names.size() - entry->name;
+    m_names.push_back(L'\0');
+    return true;
+}
 
-    int filter = m_pDelegate->OnFilterEntry(name.c_str());
+// `positioned`: minizip stands on the entry already (the directory walk);
+// otherwise it is moved there when the entry is to be opened.
+ZipExtractor::Step ZipExtractor::ExtractEntry(const Entry& entry, bool positioned, const std::wstring& destination,
+                                              std::vector<char>& buffer, int* result) {
+    int filter = m_pDelegate->OnFilterEntry(m_names.data() + entry.name);
     if (filter != 1 && filter != 2)
         return Step::Next;
+    const std::wstring name(m_names.data() + entry.name, entry.length);
+    const bool isFolder = entry.isFolder;
     if (!IsSafeEntryName(name)) {
         Message(kUnsafeName, name);
         return Step::Next;
     }
-    if (!isFolder && info.uncompressed_size > kMaxEntryBytes) {
+    if (!isFolder && entry.uncompressedSize > kMaxEntryBytes) {
         Message(kTooLarge, name);
         return Step::Next;
     }
-    if (unzOpenCurrentFilePassword(zip, nullptr) != UNZ_OK) {
+    unzFile zip = Zip(m_hZip);
+    unz64_file_pos position{entry.directoryOffset, entry.index};
+    if ((!positioned && unzGoToFilePos64(zip, &position) != UNZ_OK) ||
+        unzOpenCurrentFilePassword(zip, nullptr) != UNZ_OK) {
         Message(kOpenFailed);
         *result = 0;
         return Step::Stop;

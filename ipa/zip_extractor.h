@@ -94,13 +94,44 @@ class ZipExtractor {
 
   private:
     enum class Step { Next, Stop };
-    Step ExtractCurrent(const std::wstring& destination, std::vector<char>& buffer, int* result);
+    // An entry as the central directory describes it.
+    struct Entry {
+        size_t name;   // offset of the name (UTF-16, "\" separators, terminated) in m_names
+        size_t length; // its length in units
+        bool isFolder;
+        uint64_t uncompressedSize;
+        uint64_t directoryOffset, index; // where minizip finds it again
+    };
+    // The archive file as it was when its entries were listed.
+    struct Stamp {
+        std::wstring path;
+        uint64_t size = 0, written = 0, entries = 0;
+        bool operator==(const Stamp& other) const = default;
+    };
+
+    bool ListDirectory();
+    int WalkDirectory(const std::wstring& destination, std::vector<char>& buffer);
+    int WalkListed(const std::wstring& destination, std::vector<char>& buffer);
+    bool ReadCurrent(Entry* entry);
+    Step ExtractEntry(const Entry& entry, bool positioned, const std::wstring& destination, std::vector<char>& buffer,
+                      int* result);
     Step WriteCurrent(const std::wstring& name, const std::wstring& target, std::vector<char>& buffer, int* result);
     int Message(const wchar_t* text);
     int Message(const wchar_t* format, const std::wstring& subject);
 
     void* m_hZip = nullptr;
+    void* m_file = nullptr; // the archive file under m_hZip (zip_file_io.h)
     ZipArchiveDelegate* m_pDelegate = nullptr;
     int m_nExistingState = 1;
     std::vector<char> m_nameBuffer;
+    // The entries of the archive, kept while the extractor lives: a later
+    // run on the same unchanged archive (the next pass of the same call)
+    // walks this list instead of reading the directory again. Read in one
+    // go where the directory is plain (ListDirectory), else recorded by a
+    // walk with minizip that reaches the end. Bounded: a directory with
+    // more name text than kMaxListedNameUnits is read again on every run.
+    Stamp m_opened, m_listedStamp;
+    std::vector<Entry> m_entries;
+    std::vector<wchar_t> m_names;
+    bool m_listed = false;
 };

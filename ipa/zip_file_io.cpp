@@ -27,6 +27,7 @@ struct CachedFile {
     ZPOS64_T position = 0;
     unsigned clock = 0;
     Window windows[kWindows];
+    Window* last = nullptr; // the window that served the last read
 };
 
 const zlib_filefunc64_def& Base() {
@@ -46,7 +47,7 @@ uLong BaseRead(voidpf stream, void* buffer, uLong size) {
     return Base().zread_file(Base().opaque, stream, buffer, size);
 }
 
-voidpf ZCALLBACK Open(voidpf, const void* path, int mode) {
+voidpf ZCALLBACK Open(voidpf opaque, const void* path, int mode) {
     voidpf stream = Base().zopen64_file(Base().opaque, path, mode);
     if (!stream)
         return nullptr;
@@ -56,6 +57,8 @@ voidpf ZCALLBACK Open(voidpf, const void* path, int mode) {
         return nullptr;
     }
     file->stream = stream;
+    if (opaque)
+        *static_cast<void**>(opaque) = file;
     return file;
 }
 
@@ -65,6 +68,7 @@ Window* WindowAt(CachedFile* file, ZPOS64_T position) {
     for (Window& w : file->windows) {
         if (w.bytes && position >= w.start && position < w.start + w.length) {
             w.lastUse = ++file->clock;
+            file->last = &w;
             return &w;
         }
     }
@@ -80,12 +84,26 @@ Window* WindowAt(CachedFile* file, ZPOS64_T position) {
     oldest->start = position;
     oldest->length = BaseRead(file->stream, oldest->bytes.get(), kWindowBytes);
     oldest->lastUse = ++file->clock;
-    return oldest->length ? oldest : nullptr;
+    file->last = oldest->length ? oldest : nullptr;
+    return file->last;
 }
 
 uLong ZCALLBACK Read(voidpf, voidpf stream, void* buffer, uLong size) {
     auto* file = static_cast<CachedFile*>(stream);
     auto* out = static_cast<uint8_t*>(buffer);
+    // Most reads are a few bytes (minizip reads the directory's fields byte
+    // by byte) inside the window that served the read before.
+    if (const Window* w = file->last) {
+        if (file->position >= w->start && file->position - w->start + size <= w->length) {
+            const uint8_t* from = w->bytes.get() + (file->position - w->start);
+            if (size == 1)
+                *out = *from;
+            else
+                std::memcpy(out, from, size);
+            file->position += size;
+            return size;
+        }
+    }
     uLong done = 0;
     if (size >= kWindowBytes) {
         // Large reads go straight through.
@@ -132,9 +150,11 @@ long ZCALLBACK Seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     }
 }
 
-int ZCALLBACK Close(voidpf, voidpf stream) {
+int ZCALLBACK Close(voidpf opaque, voidpf stream) {
     auto* file = static_cast<CachedFile*>(stream);
     int result = Base().zclose_file(Base().opaque, file->stream);
+    if (opaque && *static_cast<void**>(opaque) == file)
+        *static_cast<void**>(opaque) = nullptr;
     delete file;
     return result;
 }
@@ -145,7 +165,7 @@ int ZCALLBACK Error(voidpf, voidpf stream) {
 
 } // namespace
 
-void FillCachedWin32FileFunctions(zlib_filefunc64_def* functions) {
+void FillCachedWin32FileFunctions(zlib_filefunc64_def* functions, void** opened) {
     functions->zopen64_file = Open;
     functions->zread_file = Read;
     functions->zwrite_file = Write;
@@ -153,5 +173,29 @@ void FillCachedWin32FileFunctions(zlib_filefunc64_def* functions) {
     functions->zseek64_file = Seek;
     functions->zclose_file = Close;
     functions->zerror_file = Error;
-    functions->opaque = nullptr;
+    functions->opaque = opened;
+    if (opened)
+        *opened = nullptr;
+}
+
+uint64_t ArchiveSize(void* opened) {
+    auto* file = static_cast<CachedFile*>(opened);
+    if (!file || !BaseSeek(file->stream, 0, ZLIB_FILEFUNC_SEEK_END))
+        return 0;
+    return Base().ztell64_file(Base().opaque, file->stream);
+}
+
+bool ReadArchive(void* opened, uint64_t offset, uint8_t* buffer, size_t size) {
+    auto* file = static_cast<CachedFile*>(opened);
+    if (!file || !BaseSeek(file->stream, offset, ZLIB_FILEFUNC_SEEK_SET))
+        return false;
+    size_t done = 0;
+    while (done < size) {
+        uLong step = static_cast<uLong>(std::min<size_t>(size - done, 1u << 30));
+        uLong got = BaseRead(file->stream, buffer + done, step);
+        if (got == 0)
+            return false;
+        done += got;
+    }
+    return true;
 }

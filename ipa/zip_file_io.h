@@ -9,5 +9,16 @@
 #include <unzip.h>
 // clang-format on
 
+#include <cstddef>
+#include <cstdint>
+
 // Fills `functions` for unzOpen2_64 with a UTF-16 path (const wchar_t*).
-void FillCachedWin32FileFunctions(zlib_filefunc64_def* functions);
+// `opened`, when given, receives the file the open makes (null until then),
+// for ArchiveSize and ReadArchive while the archive is open.
+void FillCachedWin32FileFunctions(zlib_filefunc64_def* functions, void** opened = nullptr);
+
+// The size of an archive file opened through those functions.
+uint64_t ArchiveSize(void* opened);
+// Reads `size` bytes at `offset`; false unless all of them were read.
+// minizip seeks before each of its reads, so this may come between them.
+bool ReadArchive(void* opened, uint64_t offset, uint8_t* buffer, size_t size);

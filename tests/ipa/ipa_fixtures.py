@@ -207,7 +207,62 @@ TRAVERSAL_NAMES = [
 ]
 
 
+LISTED = [("Payload/", b""), ("Payload/A.app/Info.plist", b"info"), ("Payload/A.app/\u56fe\u6807.png", b"png"),
+          ("x/Info.plist", b"second")]
+TIMESTAMP_EXTRA = struct.pack("<HHBI", 0x5455, 5, 1, 0)
+ZIP64_EXTRA = struct.pack("<HHQ", 0x0001, 8, 0)
+
+
+def raw_zip(entries, prefix=b"", comment=b"", extra=b"", zip64_end=False):
+    """A zip written field by field: stored entries whose central headers
+    carry `extra`, `prefix` in front of the archive (offsets stay relative
+    to the archive, as with a self-extracting program in front), `comment`
+    after the end record, and with `zip64_end` a zip64 end record and its
+    locator before the ordinary end record."""
+    out = bytearray(prefix)
+    central = bytearray()
+    for name, data in entries:
+        n = name.encode()
+        crc = zlib.crc32(data)
+        offset = len(out) - len(prefix)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0x800, 0, 0, 0x21, crc, len(data), len(data), len(n), 0)
+        out += n + data
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 0x800, 0, 0, 0x21, crc, len(data),
+                               len(data), len(n), len(extra), 0, 0, 0, 0, offset) + n + extra
+    directory = len(out) - len(prefix)
+    out += central
+    if zip64_end:
+        record = len(out) - len(prefix)
+        out += struct.pack("<IQHHIIQQQQ", 0x06064b50, 44, 45, 45, 0, 0, len(entries), len(entries), len(central),
+                           directory)
+        out += struct.pack("<IIQI", 0x07064b50, 0, record, 1)
+    out += struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(central), directory,
+                       len(comment)) + comment
+    return bytes(out)
+
+
+def listing_fixtures(out):
+    """The same entries under every layout of the central directory the
+    reader meets, and two archives of one size with different entries."""
+    forms = {
+        "listing_plain.zip": {},
+        "listing_prefixed.zip": {"prefix": b"MZ" + bytes(4094)},
+        "listing_comment.zip": {"comment": b"c" * 3000},
+        "listing_extra.zip": {"extra": TIMESTAMP_EXTRA, "prefix": b"MZ"},
+        "listing_zip64_extra.zip": {"extra": ZIP64_EXTRA},
+        "listing_zip64_end.zip": {"zip64_end": True},
+    }
+    for name, form in forms.items():
+        write(os.path.join(out, name), raw_zip(LISTED, **form))
+    one = raw_zip([("a/one.txt", b"1"), ("a/Info.plist", b"from one")])
+    two = raw_zip([("b/two.txt", b"2"), ("b/Info.plist", b"from two")])
+    assert len(one) == len(two)
+    write(os.path.join(out, "listing_one.zip"), one)
+    write(os.path.join(out, "listing_two.zip"), two)
+
+
 def zip_fixtures(out):
+    listing_fixtures(out)
     make_zip(os.path.join(out, "nomatch.zip"), [("a.txt", b"a"), ("dir/b.txt", b"b"), ("dir/", b"")])
     make_zip(os.path.join(out, "twice.zip"),
              [("x/Info.plist", b"first"), ("y.txt", b"y"), ("x/Info.plist", b"second"),

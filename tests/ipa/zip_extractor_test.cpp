@@ -38,11 +38,12 @@ class RecordingDelegate : public SingleFileZipDelegate {
     }
     int OnEntrySkipped(const wchar_t*) override { return ++skipped; }
     int OnFilterEntry(const wchar_t* name) override {
+        filtered.push_back(name);
         return acceptAll ? 1 : SingleFileZipDelegate::OnFilterEntry(name);
     }
     void OnCancelled() override { ++cancelled; }
 
-    std::vector<std::wstring> messages, extracted;
+    std::vector<std::wstring> messages, extracted, filtered;
     std::deque<int> answers;
     int asked = 0, skipped = 0, cancelled = 0;
     bool acceptAll = false;
@@ -194,6 +195,59 @@ TEST(ZipEntryNames, UnsafeFormsAreRecognised) {
     for (const Case& c : cases)
         EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << testing::PrintToString(std::wstring(c.name));
     EXPECT_FALSE(IsSafeEntryName(std::wstring(L"a\0b", 3)));
+}
+
+// However the central directory is laid out, every run of an extractor
+// (the first reads the directory, later ones on the same archive reuse what
+// it found) offers the delegate the same entries in archive order and
+// extracts the right bytes.
+TEST_F(ZipExtraction, EveryDirectoryLayoutListsTheSameEntries) {
+    const Tree listed = {L"Payload\\", L"Payload\\A.app\\Info.plist", L"Payload\\A.app\\\u56fe\u6807.png",
+                         L"x\\Info.plist"};
+    for (const wchar_t* archive : {L"listing_plain.zip", L"listing_prefixed.zip", L"listing_comment.zip",
+                                   L"listing_extra.zip", L"listing_zip64_extra.zip", L"listing_zip64_end.zip"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(archive)));
+        RecordingDelegate delegate;
+        delegate.SetTargetName(L"Info.plist");
+        ZipExtractor zip;
+        zip.SetDelegate(&delegate);
+        for (int run = 0; run < 2; ++run) {
+            delegate.filtered.clear();
+            const std::wstring dest = m_dir / (std::wstring(archive) + std::to_wstring(run));
+            ASSERT_EQ(zip.OpenArchive(DataPath(archive).c_str()), 1);
+            EXPECT_EQ(zip.ExtractAllTo(dest.c_str()), 1);
+            zip.CloseArchive();
+            EXPECT_EQ(delegate.filtered, listed) << run;
+            EXPECT_EQ(ReadAll(dest + L"\\Payload\\A.app\\Info.plist"), "info");
+            EXPECT_EQ(ReadAll(dest + L"\\x\\Info.plist"), "second");
+            EXPECT_TRUE(delegate.messages.empty());
+        }
+    }
+}
+
+TEST_F(ZipExtraction, AnArchiveChangedBetweenRunsIsReadAgain) {
+    // Two archives of one size; the second is written over the first between runs.
+    const std::wstring archive = m_dir / L"changing.zip";
+    ASSERT_TRUE(testutil::WriteFileBytes(archive, ReadAll(DataPath(L"listing_one.zip"))));
+    RecordingDelegate delegate;
+    delegate.SetTargetName(L"Info.plist");
+    ZipExtractor zip;
+    zip.SetDelegate(&delegate);
+    ASSERT_EQ(zip.OpenArchive(archive.c_str()), 1);
+    EXPECT_EQ(zip.ExtractAllTo(Dest().c_str()), 1);
+    zip.CloseArchive();
+    EXPECT_EQ(delegate.filtered, (Tree{L"a\\one.txt", L"a\\Info.plist"}));
+
+    const std::string second = ReadAll(DataPath(L"listing_two.zip"));
+    ASSERT_EQ(second.size(), ReadAll(archive).size());
+    ::Sleep(20); // a later write time, whatever the file system's clock step
+    ASSERT_TRUE(testutil::WriteFileBytes(archive, second));
+    delegate.filtered.clear();
+    ASSERT_EQ(zip.OpenArchive(archive.c_str()), 1);
+    EXPECT_EQ(zip.ExtractAllTo(Dest().c_str()), 1);
+    zip.CloseArchive();
+    EXPECT_EQ(delegate.filtered, (Tree{L"b\\two.txt", L"b\\Info.plist"}));
+    EXPECT_EQ(ReadAll(Dest() + L"\\b\\Info.plist"), "from two");
 }
 
 TEST_F(ZipExtraction, FailuresEndTheRunWithTheirText) {
