@@ -16,6 +16,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -214,10 +215,14 @@ std::wstring NewWorkFolder() {
     if (name.empty())
         throw CIpaException(L"无法生成临时目录名");
     folder += name;
-    if (IsLocalFile(folder))
+    // A new name is almost always free: one call makes the folder. A file
+    // in its way is deleted first.
+    if (::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() != ERROR_ALREADY_EXISTS)
+        return folder;
+    if (IsLocalFile(folder)) {
         ::DeleteFileW(folder.c_str());
-    if (!IsLocalDirectory(folder))
         ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
     return folder;
 }
 
@@ -263,6 +268,44 @@ std::wstring FindFileIgnoringCase(const std::wstring& folder, const std::wstring
     return std::wstring();
 }
 
+// The archive's delegate, which also notes every entry it extracts.
+class NotingDelegate : public SingleFileZipDelegate {
+  public:
+    int OnEntryExtracted(const wchar_t* name) override {
+        if (name)
+            m_extracted.push_back(name);
+        return SingleFileZipDelegate::OnEntryExtracted(name);
+    }
+    const std::vector<std::wstring>& Extracted() const { return m_extracted; }
+
+  private:
+    std::vector<std::wstring> m_extracted;
+};
+
+// Removes the work folder. What the passes extracted, and the folders that
+// hold it, are removed by name, deepest first: listing a folder costs the
+// file server three round trips under Wine. Anything else left there goes
+// with the whole tree.
+void RemoveWorkFolder(const std::wstring& work, const std::vector<std::wstring>& extracted) {
+    std::vector<std::wstring> folders;
+    for (const std::wstring& name : extracted) {
+        const bool isFolder = !name.empty() && name.back() == L'\\';
+        if (!isFolder)
+            ::DeleteFileW((work + L"\\" + name).c_str());
+        for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1))
+            folders.push_back(name.substr(0, at));
+    }
+    // A folder's path is longer than its parent's.
+    std::sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
+        return a.size() != b.size() ? a.size() > b.size() : a < b;
+    });
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::wstring& folder : folders)
+        ::RemoveDirectoryW((work + L"\\" + folder).c_str());
+    if (!::RemoveDirectoryW(work.c_str()))
+        RemoveLocalTree(work);
+}
+
 // ---- the reader -------------------------------------------------------------------
 
 class AppInfoReader {
@@ -274,7 +317,7 @@ class AppInfoReader {
         m_zip.CloseArchive();
         m_info.reset();
         if (!m_work.empty())
-            RemoveLocalTree(m_work);
+            RemoveWorkFolder(m_work, m_delegate.Extracted());
     }
     AppInfoReader(const AppInfoReader&) = delete;
     AppInfoReader& operator=(const AppInfoReader&) = delete;
@@ -393,7 +436,7 @@ class AppInfoReader {
     const wchar_t* m_ipaPath;
     __IOS_APP* m_app;
     std::wstring m_work, m_appFolder, m_iconName;
-    SingleFileZipDelegate m_delegate;
+    NotingDelegate m_delegate;
     ZipExtractor m_zip;
     CFRef<CFDictionaryRef> m_info;
 };
