@@ -70,11 +70,15 @@ class InflateStream {
     z_stream m_stream = {};
 };
 
-// Deflates what it is fed into one zlib stream (level 6) held in memory.
+// Wraps what it is fed into one zlib stream held in memory. The stream
+// only carries the image data to GDI+'s decoder in this process (the file
+// written is GDI+'s own encoding), so it is stored, not compressed:
+// compressing it cost as much as the rest of the rebuild, and the decoder
+// then had to inflate it again.
 class Recompressor {
   public:
     explicit Recompressor(size_t expectedInput) {
-        if (deflateInit(&m_stream, Z_DEFAULT_COMPRESSION) != Z_OK)
+        if (deflateInit(&m_stream, Z_NO_COMPRESSION) != Z_OK)
             throw CIpaException(L"ZLib error");
         m_out.resize(deflateBound(&m_stream, static_cast<uLong>(std::max<size_t>(expectedInput, 4096))));
     }
@@ -337,7 +341,10 @@ bool SwapRedAndBlue(gdip::Image& image) {
         gdip::Graphics graphics;
         if (gdip::GdipGetImageGraphicsContext(surface.get(), graphics.out()) != Gdiplus::Ok)
             return false;
+        // A same-size copy: no blending, and no filter that would look at
+        // neighbouring pixels (each lands on itself either way).
         gdip::GdipSetCompositingMode(graphics.get(), Gdiplus::CompositingModeSourceCopy);
+        gdip::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeNearestNeighbor);
         if (gdip::GdipDrawImageRectI(graphics.get(), image.get(), 0, 0, width, height) != Gdiplus::Ok)
             return false;
     }
