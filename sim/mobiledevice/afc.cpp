@@ -22,6 +22,8 @@ const char kMediaFolder[] = "/var/mobile/Media";
 
 // Size of the blocks in which file contents reach the disk.
 const size_t kBlock = 1024 * 1024;
+// The first read-ahead block of a file; each later one is twice as large, up to kBlock.
+const size_t kFirstBlock = 16 * 1024;
 
 // A device file held open by the service. Writes are gathered and reach the
 // disk in large blocks (at the latest when the file is closed or anything
@@ -60,9 +62,13 @@ class FileSlot {
                     *got += n;
                     return true;
                 }
-                m_ahead.resize(kBlock);
+                // Small files are the most read (property lists): the block
+                // grows with each refill rather than costing 1 MiB at once.
+                const size_t block = m_aheadBlock;
+                m_aheadBlock = std::min(kBlock, 2 * m_aheadBlock);
+                m_ahead.resize(block);
                 DWORD n = 0;
-                bool ok = ::ReadFile(file.get(), m_ahead.data(), static_cast<DWORD>(kBlock), &n, nullptr) != 0;
+                bool ok = ::ReadFile(file.get(), m_ahead.data(), static_cast<DWORD>(block), &n, nullptr) != 0;
                 m_ahead.resize(ok ? n : 0);
                 m_next = 0;
                 if (!ok)
@@ -100,6 +106,7 @@ class FileSlot {
 
     std::vector<char> m_pending;
     std::vector<char> m_ahead;
+    size_t m_aheadBlock = kFirstBlock;
     size_t m_next = 0;
 };
 
@@ -249,11 +256,10 @@ extern "C" int __cdecl AFCDeviceInfoOpen(afc_connection* connection, afc_diction
             return static_cast<int>(kAfcInvalidArgument);
         if (state.Fault(Fault::DeviceInfo))
             return static_cast<int>(kAfcIoError);
-        Value description;
-        if (!c->view->farm().Load(c->udid, &description))
+        if (!state.description)
             return static_cast<int>(kAfcIoError);
         KeyValues pairs;
-        if (const Value* values = DomainOf(description, kAfcDomain)) {
+        if (const Value* values = DomainOf(*state.description, kAfcDomain)) {
             for (const Value::Entry& entry : values->entries())
                 pairs.emplace_back(entry.first, ValueText(entry.second));
         }

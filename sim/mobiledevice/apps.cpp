@@ -477,13 +477,17 @@ extern "C" int __cdecl AMDeviceLookupApplications(am_device* device, CFDictionar
         Value requested;
         if (options && !ValueFromCf(options, &requested))
             return static_cast<int>(kAmdInvalidArgumentError);
-        Value description;
-        if (!handle->view->farm().Load(handle->udid, &description))
+        if (!state.description)
             return static_cast<int>(kAmdUndefinedError);
+        const Value& description = *state.description;
         std::string type = requested.is(Value::Kind::Dict) ? requested.GetString("ApplicationType", "Any") : "Any";
         const Value* attributes = requested.is(Value::Kind::Dict) ? requested.Find("ReturnAttributes") : nullptr;
         Value result = Value::Dict();
-        for (const Value::Entry& app : description.SubDict(key::kApplications).entries()) {
+        const Value* installed = description.Find(key::kApplications);
+        static const Value kNone = Value::Dict();
+        if (!installed || !installed->is(Value::Kind::Dict))
+            installed = &kNone;
+        for (const Value::Entry& app : installed->entries()) {
             if (type != "Any" && app.second.GetString("ApplicationType") != type)
                 continue;
             if (!attributes || !attributes->is(Value::Kind::Array)) {

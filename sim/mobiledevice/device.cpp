@@ -223,10 +223,9 @@ extern "C" CFTypeRef __cdecl AMDeviceCopyValue(am_device* device, CFStringRef do
             return nullptr;
         if (domain && (domainName.empty() || IsPseudoDomain(domainName)))
             return nullptr; // only real lockdown domains have names
-        Value description;
-        if (!handle->view->farm().Load(handle->udid, &description))
+        if (!state.description)
             return nullptr;
-        const Value* dict = DomainOf(description, domainName);
+        const Value* dict = DomainOf(*state.description, domainName);
         if (!dict)
             return nullptr;
         if (!key)

@@ -66,8 +66,11 @@ void FarmView::RefreshLocked(bool force) {
     std::map<std::string, DeviceState> devices;
     for (const std::string& udid : m_farm.Devices()) {
         Value d;
-        if (m_farm.Load(udid, &d))
-            devices[udid] = StateOf(d);
+        if (!m_farm.Load(udid, &d))
+            continue;
+        DeviceState state = StateOf(d);
+        state.description = std::make_shared<const Value>(std::move(d));
+        devices[udid] = std::move(state);
     }
     m_devices = std::move(devices);
     m_generation = generation;

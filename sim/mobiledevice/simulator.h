@@ -26,6 +26,10 @@ struct DeviceState {
     std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
     int64_t faults[13] = {};                                  // by simfarm::Fault
     int64_t faultSerial = 0;
+    // The whole description as the state was read from it, for the calls
+    // that answer from it (lockdown values, the installation list, the file
+    // service's device information) without reading and parsing it again.
+    std::shared_ptr<const simfarm::Value> description;
 
     int64_t Fault(simfarm::Fault fault) const { return faults[static_cast<int>(fault)]; }
     bool Offers(const std::string& service) const;
