@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 
 namespace {
 
@@ -202,7 +203,8 @@ int ZipExtractor::ExtractAllTo(const wchar_t* destinationFolder) {
     std::wstring destination = destinationFolder ? destinationFolder : L"";
     std::vector<char> buffer(kChunkBytes);
     m_nExistingState = 1;
-    if ((m_listed && !m_opened.path.empty() && m_opened == m_listedStamp) || ListDirectory())
+    const bool listed = m_listed && !m_opened.path.empty() && m_opened == m_listedStamp;
+    if (listed || TakeSharedListing() || ListDirectory())
         return WalkListed(destination, buffer);
     return WalkDirectory(destination, buffer);
 }
@@ -241,6 +243,37 @@ uint64_t FindEndRecord(const std::vector<uint8_t>& tail, uint64_t tailStart, uin
 }
 
 } // namespace
+
+namespace {
+std::mutex g_sharedListingLock;
+} // namespace
+
+ZipExtractor::Listing& ZipExtractor::SharedListing() {
+    static Listing listing;
+    return listing;
+}
+
+bool ZipExtractor::TakeSharedListing() {
+    if (m_opened.path.empty())
+        return false;
+    std::lock_guard<std::mutex> guard(g_sharedListingLock);
+    const Listing& shared = SharedListing();
+    if (shared.entries.empty() || !(shared.stamp == m_opened))
+        return false;
+    m_entries = shared.entries;
+    m_names = shared.names;
+    m_listed = true;
+    m_listedStamp = m_opened;
+    return true;
+}
+
+void ZipExtractor::KeepSharedListing() const {
+    std::lock_guard<std::mutex> guard(g_sharedListingLock);
+    Listing& shared = SharedListing();
+    shared.stamp = m_listedStamp;
+    shared.entries = m_entries;
+    shared.names = m_names;
+}
 
 // Reads the central directory in one go and lists its entries, exactly as
 // a walk with minizip would find them. Only plain directories are read so:
@@ -332,6 +365,7 @@ bool ZipExtractor::ListDirectory() {
     m_names = std::move(names);
     m_listed = true;
     m_listedStamp = m_opened;
+    KeepSharedListing();
     return true;
 }
 
@@ -370,6 +404,7 @@ int ZipExtractor::WalkDirectory(const std::wstring& destination, std::vector<cha
         if (next == UNZ_END_OF_LIST_OF_FILE && listing) {
             m_listed = true;
             m_listedStamp = m_opened;
+            KeepSharedListing();
         }
         if (next != UNZ_OK || !m_pDelegate->ShouldContinue())
             return result;

@@ -109,6 +109,19 @@ class ZipExtractor {
         bool operator==(const Stamp& other) const = default;
     };
 
+    // The entries of the archive listed last in this process, shared by
+    // all extractors: a later call on the same unchanged archive starts
+    // from them. Taken only for the same path, size, write time and entry
+    // count.
+    struct Listing {
+        Stamp stamp;
+        std::vector<Entry> entries;
+        std::vector<wchar_t> names;
+    };
+    static Listing& SharedListing();
+    bool TakeSharedListing();
+    void KeepSharedListing() const;
+
     bool ListDirectory();
     int WalkDirectory(const std::wstring& destination, std::vector<char>& buffer);
     int WalkListed(const std::wstring& destination, std::vector<char>& buffer);
