@@ -74,7 +74,7 @@ struct Fastest {
         double start = Seconds();
         work();
         best = std::min(best, Seconds() - start);
-        processor = std::min(processor, ProcessorSeconds() - cpu);
+        processor = std::min(processor, std::max(0.0, ProcessorSeconds() - cpu));
     }
 };
 
