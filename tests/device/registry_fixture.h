@@ -32,6 +32,16 @@ class RegistryTest : public testing::Test {
     std::vector<std::wstring> LogLines() const;
     // Waits a little for notifications that must not come.
     static void Settle() { ::Sleep(300); }
+    // The removal is announced while the device is still listed: waits (up
+    // to 10 s) until it has left the list.
+    static bool GoneFromTheList(const std::wstring& id) {
+        for (int i = 0; i < 1000; ++i) {
+            if (!FindDevice(id.c_str()))
+                return true;
+            ::Sleep(10);
+        }
+        return false;
+    }
 
     static EventLog s_arrived;
     static EventLog s_removed;
