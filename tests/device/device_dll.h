@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/OrvexDevice.h"
+#include "device/OrvexDeviceExports.h"
 
 #include <windows.h>
 
@@ -16,29 +17,9 @@ struct DeviceDll {
     bool ok() const { return module != nullptr; }
 
     HMODULE module = nullptr;
-    decltype(&::LoadDllFunctions) LoadDllFunctions = nullptr;
-    decltype(&::UnloadDllFunctions) UnloadDllFunctions = nullptr;
-    decltype(&::GetDllVersion) GetDllVersion = nullptr;
-    decltype(&::GetCopyRight) GetCopyRight = nullptr;
-    decltype(&::StartListeningDeviceConnections) StartListeningDeviceConnections = nullptr;
-    decltype(&::StopListeningDeviceConnections) StopListeningDeviceConnections = nullptr;
-    decltype(&::GetDeviceInfo) GetDeviceInfo = nullptr;
-    decltype(&::GetInstalledApps) GetInstalledApps = nullptr;
-    decltype(&::InstallIpa) InstallIpa = nullptr;
-    decltype(&::UpdateIpa) UpdateIpa = nullptr;
-    decltype(&::UninstallIpa) UninstallIpa = nullptr;
-    decltype(&::InstallProvisionProfile) InstallProvisionProfile = nullptr;
-    decltype(&::RenameDevice) RenameDevice = nullptr;
-    decltype(&::GetBatteryInfo) GetBatteryInfo = nullptr;
-    decltype(&::GetFilesInDirectory) GetFilesInDirectory = nullptr;
-    decltype(&::GetFileInfoOnDevice) GetFileInfoOnDevice = nullptr;
-    decltype(&::CreateDirectoryOnDevice) CreateDirectoryOnDevice = nullptr;
-    decltype(&::RenameDirectoryOrFileOnDevice) RenameDirectoryOrFileOnDevice = nullptr;
-    decltype(&::DeleteDirectoriesAndFilesOnDevice) DeleteDirectoriesAndFilesOnDevice = nullptr;
-    decltype(&::UploadDirectoriesAndFilesToDevice) UploadDirectoriesAndFilesToDevice = nullptr;
-    decltype(&::DownloadDirectoriesAndFilesFromDevice) DownloadDirectoriesAndFilesFromDevice = nullptr;
-    decltype(&::GetAppInfoFromIPA) GetAppInfoFromIPA = nullptr;
-    decltype(&::ReleaseMemory) ReleaseMemory = nullptr;
+#define TESTUTIL_SLOT(name, decorated) decltype(&::name) name = nullptr;
+    ORVEX_DEVICE_EXPORTS(TESTUTIL_SLOT)
+#undef TESTUTIL_SLOT
 };
 
 } // namespace testutil

@@ -15,34 +15,8 @@ struct Binding {
     size_t offset;
 };
 
-#define ORVEXCTL_BIND(name, field)                                                                                     \
-    { name, offsetof(DeviceApi, field) }
-const Binding kBindings[] = {
-    ORVEXCTL_BIND("?LoadDllFunctions@@YAHXZ", LoadDllFunctions),
-    ORVEXCTL_BIND("?UnloadDllFunctions@@YAXXZ", UnloadDllFunctions),
-    ORVEXCTL_BIND("?GetDllVersion@@YAXPA_WH@Z", GetDllVersion),
-    ORVEXCTL_BIND("?GetCopyRight@@YAXPA_WH@Z", GetCopyRight),
-    ORVEXCTL_BIND("?StartListeningDeviceConnections@@YAHP6AXPB_W@Z1@Z", StartListeningDeviceConnections),
-    ORVEXCTL_BIND("?StopListeningDeviceConnections@@YAHXZ", StopListeningDeviceConnections),
-    ORVEXCTL_BIND("?GetDeviceInfo@@YAHPB_WPAU__IOS_DEVICE@@@Z", GetDeviceInfo),
-    ORVEXCTL_BIND("?GetInstalledApps@@YAHPB_WPAPAU__IOS_APP@@PAI@Z", GetInstalledApps),
-    ORVEXCTL_BIND("?InstallIpa@@YAHPB_W0P6AX00I@Z@Z", InstallIpa),
-    ORVEXCTL_BIND("?UpdateIpa@@YAHPB_W0P6AX00I@Z@Z", UpdateIpa),
-    ORVEXCTL_BIND("?UninstallIpa@@YAHPB_W0P6AX00I@Z@Z", UninstallIpa),
-    ORVEXCTL_BIND("?InstallProvisionProfile@@YAHPB_W0@Z", InstallProvisionProfile),
-    ORVEXCTL_BIND("?RenameDevice@@YAHPB_W0@Z", RenameDevice),
-    ORVEXCTL_BIND("?GetBatteryInfo@@YAHPB_WPAU__IOS_BATTERY@@@Z", GetBatteryInfo),
-    ORVEXCTL_BIND("?GetFilesInDirectory@@YAHPB_W0PAPAU__IOS_FILE@@PAI@Z", GetFilesInDirectory),
-    ORVEXCTL_BIND("?GetFileInfoOnDevice@@YAHPB_W0PAU__IOS_FILE@@@Z", GetFileInfoOnDevice),
-    ORVEXCTL_BIND("?CreateDirectoryOnDevice@@YAHPB_W0@Z", CreateDirectoryOnDevice),
-    ORVEXCTL_BIND("?RenameDirectoryOrFileOnDevice@@YAHPB_W00@Z", RenameDirectoryOrFileOnDevice),
-    ORVEXCTL_BIND("?DeleteDirectoriesAndFilesOnDevice@@YAHPB_W0P6AX00I@Z@Z", DeleteDirectoriesAndFilesOnDevice),
-    ORVEXCTL_BIND("?UploadDirectoriesAndFilesToDevice@@YAHPB_W00P6AX00I@Z@Z", UploadDirectoriesAndFilesToDevice),
-    ORVEXCTL_BIND("?DownloadDirectoriesAndFilesFromDevice@@YAHPB_W00P6AX00I@Z@Z",
-                  DownloadDirectoriesAndFilesFromDevice),
-    ORVEXCTL_BIND("?GetAppInfoFromIPA@@YAHPB_WPAU__IOS_APP@@@Z", GetAppInfoFromIPA),
-    ORVEXCTL_BIND("?ReleaseMemory@@YAXPAX@Z", ReleaseMemory),
-};
+#define ORVEXCTL_BIND(name, decorated) {decorated, offsetof(DeviceApi, name)},
+const Binding kBindings[] = {ORVEX_DEVICE_EXPORTS(ORVEXCTL_BIND)};
 #undef ORVEXCTL_BIND
 static_assert(sizeof(kBindings) / sizeof(kBindings[0]) == 23, "the library has 23 exports");
 static_assert(sizeof(DeviceApi) == 23 * sizeof(void*), "one slot per export");
