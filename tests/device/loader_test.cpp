@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,11 +57,19 @@ class Loader : public testing::Test {
         EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr);
     }
+    // A scratch vendor tree that outlives the test body: its libraries are
+    // still loaded until TearDown unloads them, and a loaded library can't
+    // be deleted.
+    VendorTree& NewTree(const VendorTree::Options& options = VendorTree::Options()) {
+        m_trees.push_back(std::make_unique<VendorTree>(options));
+        return *m_trees.back();
+    }
     std::wstring m_path;
+    std::vector<std::unique_ptr<VendorTree>> m_trees;
 };
 
 TEST_F(Loader, BindsEveryEntryFromTheVendorFolders) {
-    VendorTree tree;
+    VendorTree& tree = NewTree();
     ASSERT_TRUE(tree.ok());
     g_folder = tree.root();
     std::wstring oldPath = ReadPathVariable();
@@ -106,7 +115,7 @@ TEST_F(Loader, BindsEveryEntryFromTheVendorFolders) {
 }
 
 TEST_F(Loader, FallsBackToTheCommonFilesFolder) {
-    VendorTree tree;
+    VendorTree& tree = NewTree();
     ASSERT_TRUE(tree.ok());
     g_folder = tree.root();
     g_folderCsidl = 0x2B;
@@ -129,7 +138,7 @@ TEST_F(Loader, LoadsNothingWithoutTheVendorFolders) {
         VendorTree::Options options;
         options.applicationSupport = c.applicationSupport;
         options.mobileDeviceSupport = c.mobileDeviceSupport;
-        VendorTree tree(options);
+        VendorTree& tree = NewTree(options);
         ASSERT_TRUE(tree.ok());
         g_folder = c.commonFolder ? tree.root() : std::wstring();
         std::wstring path = ReadPathVariable();
@@ -152,7 +161,7 @@ TEST_F(Loader, MissingEntryIsNamedAndLeavesTheLibrariesUnbound) {
     for (const Case& c : cases) {
         VendorTree::Options options;
         options.valueLibrary = testutil::BinFolder() + L"\\variants\\" + c.variant + L"\\CoreFoundation.dll";
-        VendorTree tree(options);
+        VendorTree& tree = NewTree(options);
         ASSERT_TRUE(tree.ok()) << "variant not built: " << testing::PrintToString(std::wstring(c.variant));
         g_folder = tree.root();
         g_messages.clear();
@@ -175,7 +184,7 @@ TEST_F(Loader, MissingEntryIsNamedAndLeavesTheLibrariesUnbound) {
 TEST_F(Loader, LibraryThatFailsToLoadShowsTheSystemText) {
     VendorTree::Options options;
     options.deviceLibrary = false;
-    VendorTree tree(options);
+    VendorTree& tree = NewTree(options);
     ASSERT_TRUE(tree.ok());
     g_folder = tree.root();
 
