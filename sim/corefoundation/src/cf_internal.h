@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CoreFoundation.h"
+#include "sim/civil_date.h"
 
 #include <atomic>
 #include <cstdint>
@@ -345,7 +346,7 @@ bool WriteBinaryPlist(CFPropertyListRef plist, std::string* out);
 // The text of a date as property lists write it: "2001-01-01T00:00:00Z".
 std::string FormatIsoDate(CFAbsoluteTime at);
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
-void CivilFromDays(int64_t days, int64_t* y, unsigned* m, unsigned* d);
+using civil::CivilFromDays;
+using civil::DaysFromCivil;
 
 } // namespace cf
