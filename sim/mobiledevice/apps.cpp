@@ -25,20 +25,6 @@ const size_t kMaxInfoPlist = 4 * 1024 * 1024;
 const size_t kMaxProfile = 1024 * 1024;
 const int kMaxEntries = 100000;
 
-int CheckSession(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state) {
-    *handle = Acquire(device);
-    if (!*handle)
-        return kAmdInvalidArgumentError;
-    if (!(*handle)->Live(state))
-        return kAmdDeviceDisconnectedError;
-    std::lock_guard<std::mutex> guard((*handle)->lock);
-    if (!(*handle)->connected)
-        return kAmdNotConnectedError;
-    if (!(*handle)->inSession)
-        return kAmdSessionInactiveError;
-    return kAmdSuccess;
-}
-
 // ---- file URLs --------------------------------------------------------------
 
 int HexValue(char c) {

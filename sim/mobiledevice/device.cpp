@@ -12,29 +12,6 @@ using mdsim::Guarded;
 namespace mdsim {
 namespace {
 
-// A device call's checks: a known handle on a device that is still plugged
-// in. Fills `state`; returns the failure code or 0.
-int Check(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state) {
-    *handle = Acquire(device);
-    if (!*handle)
-        return kAmdInvalidArgumentError;
-    if (!(*handle)->Live(state))
-        return kAmdDeviceDisconnectedError;
-    return kAmdSuccess;
-}
-
-int CheckSession(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state) {
-    int status = Check(device, handle, state);
-    if (status != kAmdSuccess)
-        return status;
-    std::lock_guard<std::mutex> guard((*handle)->lock);
-    if (!(*handle)->connected)
-        return kAmdNotConnectedError;
-    if (!(*handle)->inSession)
-        return kAmdSessionInactiveError;
-    return kAmdSuccess;
-}
-
 void StartWinsock() {
     static std::once_flag once;
     std::call_once(once, [] {

@@ -1,6 +1,7 @@
 #include "sim/mobiledevice/simulator.h"
 
 #include "sim/farm/location.h"
+#include "sim/farm/status.h"
 
 #include <cwctype>
 
@@ -256,6 +257,27 @@ std::shared_ptr<DeviceHandle> Acquire(am_device* device) {
     std::lock_guard<std::mutex> guard(g_handleLock);
     auto it = g_handles.find(device);
     return it == g_handles.end() ? nullptr : it->second;
+}
+
+int Check(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state) {
+    *handle = Acquire(device);
+    if (!*handle)
+        return simfarm::kAmdInvalidArgumentError;
+    if (!(*handle)->Live(state))
+        return simfarm::kAmdDeviceDisconnectedError;
+    return simfarm::kAmdSuccess;
+}
+
+int CheckSession(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state) {
+    int status = Check(device, handle, state);
+    if (status != simfarm::kAmdSuccess)
+        return status;
+    std::lock_guard<std::mutex> guard((*handle)->lock);
+    if (!(*handle)->connected)
+        return simfarm::kAmdNotConnectedError;
+    if (!(*handle)->inSession)
+        return simfarm::kAmdSessionInactiveError;
+    return simfarm::kAmdSuccess;
 }
 
 am_device* Retain(am_device* device) {

@@ -125,6 +125,12 @@ std::shared_ptr<DeviceHandle> Acquire(am_device* device);
 am_device* Retain(am_device* device);
 void Release(am_device* device);
 
+// A device call's checks: a known handle on a device that is still plugged
+// in (Check), and also connected and in a session (CheckSession). Fill
+// `handle` and `state`; return the failure code or 0.
+int Check(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state);
+int CheckSession(am_device* device, std::shared_ptr<DeviceHandle>* handle, DeviceState* state);
+
 // Holds owned objects handed to callers as opaque pointers, and hands them
 // back only while they are registered.
 template <typename T> class Registry {
