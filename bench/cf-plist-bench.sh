@@ -8,8 +8,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-3}
-"$root/scripts/build.sh" --target cf-plist-bench >/dev/null
-source "$root/scripts/wine-env.sh"
+source "$root/scripts/wine-env.sh" # the edition that runs here (ORVEX_EDITION chooses)
+"$root/scripts/build.sh" --edition "$ORVEX_EDITION" --target cf-plist-bench >/dev/null
 out="$ORVEX_BUILD/bench/cf"
 /usr/bin/python3 "$root/bench/make_bench_plists.py" "$out"
 

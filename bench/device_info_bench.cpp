@@ -8,6 +8,7 @@
 //
 //   scripts/wine-run build/bin/device_info_bench.exe [calls]
 #include "device/OrvexDevice.h"
+#include "device/OrvexDeviceExports.h"
 #include "platform/file.h"
 #include "sim/mobiledevice/devicesim_control.h"
 
@@ -65,12 +66,18 @@ struct Profile {
     // The owner of the instruction, else of the innermost return address of
     // one of the three modules on the stack.
     int Classify(const CONTEXT& context) const {
-        int owner = OwnerOf(context.Eip);
+#ifdef _WIN64
+        const uintptr_t ip = context.Rip, sp = context.Rsp;
+#else
+        const uintptr_t ip = context.Eip, sp = context.Esp;
+#endif
+        int owner = OwnerOf(ip);
         if (owner != kOther)
             return owner;
         // Only the stack of the sampled thread is read, and no lock is
         // taken while it is suspended.
-        for (uintptr_t at = context.Esp & ~uintptr_t(3); at + 4 <= stackTop && at - context.Esp < 256 * 1024; at += 4) {
+        constexpr uintptr_t kWord = sizeof(uintptr_t);
+        for (uintptr_t at = sp & ~(kWord - 1); at + kWord <= stackTop && at - sp < 256 * 1024; at += kWord) {
             owner = OwnerOf(*reinterpret_cast<const uintptr_t*>(at));
             if (owner != kOther)
                 return owner;
@@ -101,12 +108,20 @@ int Run(int calls, const std::wstring& farm) {
         std::fprintf(stderr, "OrvexDevice.dll not found\n");
         return 1;
     }
-    auto load = Bind<decltype(&LoadDllFunctions)>(library, "?LoadDllFunctions@@YAHXZ");
-    auto unload = Bind<decltype(&UnloadDllFunctions)>(library, "?UnloadDllFunctions@@YAXXZ");
-    auto listen =
-        Bind<decltype(&StartListeningDeviceConnections)>(library, "?StartListeningDeviceConnections@@YAHP6AXPB_W@Z1@Z");
-    auto stop = Bind<decltype(&StopListeningDeviceConnections)>(library, "?StopListeningDeviceConnections@@YAHXZ");
-    auto getInfo = Bind<decltype(&GetDeviceInfo)>(library, "?GetDeviceInfo@@YAHPB_WPAU__IOS_DEVICE@@@Z");
+    // Every export, bound by the decorated name of this edition.
+    struct {
+#define BENCH_SLOT(name, x86, x64) decltype(&::name) name = nullptr;
+        ORVEX_DEVICE_EXPORTS(BENCH_SLOT)
+#undef BENCH_SLOT
+    } api;
+#define BENCH_BIND(name, x86, x64) api.name = Bind<decltype(&::name)>(library, ORVEX_DECORATED(x86, x64));
+    ORVEX_DEVICE_EXPORTS(BENCH_BIND)
+#undef BENCH_BIND
+    auto load = api.LoadDllFunctions;
+    auto unload = api.UnloadDllFunctions;
+    auto listen = api.StartListeningDeviceConnections;
+    auto stop = api.StopListeningDeviceConnections;
+    auto getInfo = api.GetDeviceInfo;
     if (!load || !unload || !listen || !stop || !getInfo || load() != 1) {
         std::fprintf(stderr, "the device library did not bind the vendor libraries\n");
         return 1;

@@ -8,12 +8,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 runs=${1:-5}
-build=${ORVEX_BUILD:-$root/build}
+source "$root/scripts/wine-env.sh" # the edition that runs here (ORVEX_EDITION chooses)
+build=$ORVEX_BUILD
 out=$build/bench/ipa
 node_dir=$build/bench/node
 mkdir -p "$out" "$node_dir"
 
-"$root/scripts/build.sh" --target orvex-ipa-bench >/dev/null
+"$root/scripts/build.sh" --edition "$ORVEX_EDITION" --target orvex-ipa-bench >/dev/null
 [ -f "$out/bench.ipa" ] || /usr/bin/python3 "$root/bench/make_bench_ipa.py" "$out"
 if [ ! -d "$node_dir/node_modules/app-info-parser" ] || [ ! -d "$node_dir/node_modules/cgbi-to-png" ]; then
     npm install --prefix "$node_dir" --no-audit --no-fund --silent app-info-parser@1.1.6 cgbi-to-png@1.0.7

@@ -14,10 +14,20 @@ extern "C" {
 
 // ---- value library -------------------------------------------------------
 
-typedef long CFIndex; // 32 bits on this platform
+// The value library's integer types follow the width of a pointer: 32 bits
+// in the 32-bit edition, 64 bits in the 64-bit one (where long stays 32
+// bits, so the types are spelled with the pointer-sized integers).
+#ifdef _WIN64
+typedef long long CFIndex;
+typedef unsigned long long CFTypeID;
+typedef unsigned long long CFHashCode;
+typedef unsigned long long CFOptionFlags;
+#else
+typedef long CFIndex;
 typedef unsigned long CFTypeID;
 typedef unsigned long CFHashCode;
 typedef unsigned long CFOptionFlags;
+#endif
 typedef unsigned long CFStringEncoding;
 typedef unsigned char Boolean;
 typedef double CFAbsoluteTime;
@@ -46,7 +56,13 @@ struct CFRange {
     CFIndex location;
     CFIndex length;
 };
-static_assert(sizeof(CFIndex) == 4 && sizeof(CFRange) == 8 && sizeof(Boolean) == 1, "vendor ABI");
+static_assert(sizeof(CFIndex) == sizeof(void*) && sizeof(CFTypeID) == sizeof(void*) &&
+                  sizeof(CFHashCode) == sizeof(void*) && sizeof(CFOptionFlags) == sizeof(void*),
+              "vendor ABI: the value library's integers are pointer-sized");
+static_assert(sizeof(CFRange) == 2 * sizeof(void*) && sizeof(Boolean) == 1 && sizeof(CFStringEncoding) == 4,
+              "vendor ABI: range, boolean and encoding");
+static_assert(sizeof(CFAbsoluteTime) == 8, "vendor ABI: times are doubles");
+static_assert(sizeof(SOCKET) == sizeof(void*), "vendor ABI: socket handles are pointer-sized");
 
 enum : CFStringEncoding {
     kCFStringEncodingASCII = 0x0600,

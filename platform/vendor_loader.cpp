@@ -19,6 +19,19 @@ namespace {
 
 constexpr int kCommonFilesX86 = 0x2C; // CSIDL_PROGRAM_FILES_COMMONX86
 constexpr int kCommonFiles = 0x2B;    // CSIDL_PROGRAM_FILES_COMMON
+
+#ifdef _WIN64
+// The vendor's 64-bit installation is under the 64-bit common files folder;
+// the (x86) one holds 32-bit libraries that this process cannot load. Newer
+// vendor releases name the device library MobileDevice.dll.
+constexpr int kCommonFolders[] = {kCommonFiles};
+constexpr const wchar_t* kDeviceLibraryNames[] = {L"iTunesMobileDevice.dll", L"MobileDevice.dll"};
+#else
+// A 32-bit process: the (x86) folder first; on 32-bit Windows, where that
+// folder does not exist, the common files folder.
+constexpr int kCommonFolders[] = {kCommonFilesX86, kCommonFiles};
+constexpr const wchar_t* kDeviceLibraryNames[] = {L"iTunesMobileDevice.dll"};
+#endif
 constexpr DWORD kPathCapacity = 65535;
 
 struct LoaderState {
@@ -46,9 +59,12 @@ void StartGdiplus(LoaderState& state) {
 }
 
 std::wstring CommonFilesFolder() {
-    std::wstring folder = seams::ShellFolder(kCommonFilesX86);
-    if (folder.empty())
-        folder = seams::ShellFolder(kCommonFiles);
+    std::wstring folder;
+    for (int csidl : kCommonFolders) {
+        folder = seams::ShellFolder(csidl);
+        if (!folder.empty())
+            break;
+    }
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';
     return folder;
@@ -91,6 +107,27 @@ bool LoadLibraryByName(const wchar_t* name, HMODULE* module, std::wstring* messa
     return true;
 }
 
+// Loads the device library under the first of its names that loads. When
+// none does, the message is that of the first name, unless that one was
+// simply not found and a later one failed for another reason.
+bool LoadDeviceLibrary(HMODULE* module, std::wstring* message) {
+    if (*module)
+        return true;
+    DWORD reported = 0;
+    for (const wchar_t* name : kDeviceLibraryNames) {
+        HMODULE loaded = ::LoadLibraryW(name);
+        if (loaded) {
+            *module = loaded;
+            return true;
+        }
+        DWORD error = ::GetLastError();
+        if (reported == 0 || (reported == ERROR_MOD_NOT_FOUND && error != ERROR_MOD_NOT_FOUND))
+            reported = error;
+    }
+    *message = SystemErrorText(reported);
+    return false;
+}
+
 std::wstring MissingEntryText(const vendor::BindingEntry& entry) {
     const wchar_t* format = entry.kind == vendor::Kind::Function || entry.kind == vendor::Kind::Repeat
                                 ? L"函数%s未能加载"
@@ -122,7 +159,7 @@ int LoadLocked(LoaderState& state, std::wstring* message) {
     ::SetDllDirectoryW(support.c_str());
 
     if (!LoadLibraryByName(L"CoreFoundation.dll", &state.valueLibrary, message) ||
-        !LoadLibraryByName(L"iTunesMobileDevice.dll", &state.deviceLibrary, message))
+        !LoadDeviceLibrary(&state.deviceLibrary, message))
         return 0;
 
     const vendor::BindingEntry* missing = vendor::BindLibrary(vendor::Library::Cf, state.valueLibrary);

@@ -1,8 +1,10 @@
 // Finding, loading and binding the vendor libraries, and starting GDI+.
 //
 // LoadVendorLibraries looks for the vendor's support folders under the
-// common program files folder, extends the process search path with them,
-// loads "CoreFoundation.dll" and "iTunesMobileDevice.dll" by plain name and
+// common program files folder (the 32-bit edition: the (x86) folder, else the
+// plain one; the 64-bit edition: the 64-bit one), extends the process search
+// path with them, loads "CoreFoundation.dll" and "iTunesMobileDevice.dll"
+// (the 64-bit edition also "MobileDevice.dll", its newer name) by plain name and
 // binds the whole binding table (platform/binding_table.h) into the slots
 // behind platform/vendor_calls.h. Problems are shown in a message box
 // through seams::ShowMessage. These are the bodies of the exports

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Prepares the project's private Wine prefix (never ~/.wine):
-#  - a 32-bit prefix with the crash debugger disabled, so a crash ends the
-#    program at once instead of hanging a test;
+# Prepares the project's private Wine prefix of an edition (never ~/.wine;
+# see wine-env.sh for the edition):
+#  - a 32-bit prefix (32-bit edition) or a 64-bit one (64-bit edition) with
+#    the crash debugger disabled, so a crash ends the program at once
+#    instead of hanging a test;
 #  - the font replacement that maps the family "微软雅黑" to the CJK font
 #    from Debian's fonts-wqy-microhei;
-#  - the vendor stand-ins from build/bin, copied to where the vendor's
-#    installation puts them (Common Files\Apple\...), when they are built;
+#  - the edition's vendor stand-ins (build/bin or build/bin64), copied to
+#    where the vendor's installation of that edition puts them (Common
+#    Files\Apple\...: in a 64-bit prefix, the 64-bit common files folder),
+#    when they are built;
 #  - the registry entry of the vendor's device service;
 #  - top-level windows not handed to a window manager (there is none on the
 #    virtual display, and waiting for one costs two seconds per window).

@@ -11,22 +11,39 @@
 #                               state of the window saved in out/, and the
 #                               exit status is 0 only when the package
 #                               reached the device intact
+#   --edition 32|64             the edition to run; by default the 32-bit
+#                               one where this machine can run it, else the
+#                               64-bit one (ORVEX_EDITION chooses too)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-usage() { sed -n '6,13p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '6,16p' "$0" | sed 's/^# \{0,1\}//'; }
 headless=
-case "${1:-}" in
-"") ;;
---headless) headless=1 ;;
--h | --help) usage && exit 0 ;;
-*) usage >&2 && exit 2 ;;
-esac
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --headless) headless=1 ;;
+    --edition)
+        [ $# -ge 2 ] || { usage >&2 && exit 2; }
+        export ORVEX_EDITION=$2
+        shift
+        ;;
+    -h | --help) usage && exit 0 ;;
+    *) usage >&2 && exit 2 ;;
+    esac
+    shift
+done
 [ -n "${DISPLAY:-}" ] || headless=1
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
+"$root/scripts/build.sh" --edition "$ORVEX_EDITION"
+if [ "$ORVEX_EDITION" = 32 ]; then
+    echo "edition: 32-bit (build/bin) under wine32"
+elif orvex_can_run_32; then
+    echo "edition: 64-bit (build/bin64) under wine64, as asked"
+else
+    echo "edition: 64-bit (build/bin64) under wine64 (this machine cannot run the 32-bit one)"
+fi
 own_display=
 if [ -n "$headless" ] && [ -z "${DISPLAY:-}" ]; then
     source "$root/scripts/display.sh"
@@ -45,17 +62,20 @@ template=iphone4s-jailbroken
 devicesim() { "$root/scripts/wine-run" "$bin/devicesim.exe" "$@"; }
 
 if [ -z "$headless" ]; then
+    shown=build/bin
+    [ "$ORVEX_EDITION" = 32 ] || shown=build/bin64
+    sim="scripts/wine-run --edition $ORVEX_EDITION $shown/devicesim.exe"
     # The farm of the installed stand-in, which devicesim uses by default.
     devicesim remove "$udid" >/dev/null 2>&1 || true
     devicesim create --template "$template" --udid "$udid" --attach >/dev/null
     cat <<EOF
 InstallOrvex.exe is starting with the simulated $template $udid plugged in.
 Click the bar to install the companion package. Meanwhile, from another terminal:
-  unplug it:         scripts/wine-run build/bin/devicesim.exe detach $udid
-  plug it in again:  scripts/wine-run build/bin/devicesim.exe attach $udid
-  another device:    scripts/wine-run build/bin/devicesim.exe create --template ipad2-stock --attach
-  all devices:       scripts/wine-run build/bin/devicesim.exe list
-  its files:         scripts/orvexctl -u $udid ls /var/root/Media/Cydia/AutoInstall
+  unplug it:         $sim detach $udid
+  plug it in again:  $sim attach $udid
+  another device:    $sim create --template ipad2-stock --attach
+  all devices:       $sim list
+  its files:         scripts/orvexctl --edition $ORVEX_EDITION -u $udid ls /var/root/Media/Cydia/AutoInstall
 EOF
     exec "$root/scripts/wine-run" "$bin/InstallOrvex.exe"
 fi

@@ -1,18 +1,48 @@
 #!/usr/bin/env bash
-# The project's test command: installs what is missing, builds, runs the
-# static checks and every test under Wine on a virtual display, and ends
-# with ctest's summary.
+# The project's test command: installs what is missing, builds both
+# editions, runs the static checks and then every test of each edition that
+# this machine can run, under Wine on a virtual display:
+#  - where 32-bit Linux programs run (and so wine32): the whole suite of the
+#    32-bit edition, then the whole suite of the 64-bit edition;
+#  - where they cannot: the 32-bit edition's static checks (PE32 i386, its
+#    23 decorated names, no MinGW runtime DLL; its records' layouts are
+#    checked when it compiles), then the whole 64-bit suite under wine64.
+# Ends with ctest's summary; extra arguments go to every ctest run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 "$root/scripts/check-style.sh"
-source "$root/scripts/wine-env.sh"
 source "$root/scripts/display.sh"
+
+# One edition's tests: ctest in its build tree with its own prefix and one
+# Wine server for the whole run (it saves a start per test program).
+run_suite() { # edition [ctest arguments]
+    (
+        export ORVEX_EDITION=$1
+        shift
+        unset ORVEX_BUILD
+        source "$root/scripts/wine-env.sh"
+        trap 'wineserver -k 2>/dev/null || true' EXIT
+        "$root/scripts/prefix-setup.sh"
+        wineserver -p 2>/dev/null || true
+        cd "$ORVEX_BUILD"
+        ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
+    )
+}
+
+status=0
 start_virtual_display
-trap 'wineserver -k 2>/dev/null || true; stop_virtual_display' EXIT
-"$root/scripts/prefix-setup.sh"
-# One Wine server for the whole run (it saves a start per test program).
-wineserver -p 2>/dev/null || true
-cd "$ORVEX_BUILD"
-ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
+trap 'stop_virtual_display' EXIT
+if [ -x /usr/lib/wine/wine ] && "$root/scripts/can-run-32bit.sh"; then
+    echo "== 32-bit edition (build/bin): every test, under wine32"
+    run_suite 32 "$@" || status=1
+else
+    why="this machine runs no 32-bit Linux programs"
+    "$root/scripts/can-run-32bit.sh" && why="wine32 is not installed"
+    echo "== 32-bit edition (build/bin): static checks only ($why)"
+    (cd "$root/build" && ctest --output-on-failure -L static "$@") || status=1
+fi
+echo "== 64-bit edition (build/bin64): every test, under wine64"
+run_suite 64 "$@" || status=1
+exit $status

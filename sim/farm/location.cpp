@@ -27,10 +27,18 @@ std::wstring FarmFolderBeside(HMODULE module) {
 }
 
 std::wstring InstalledFarmFolder() {
+    // Where the vendor's installation of this edition lives: the (x86)
+    // common files folder for 32-bit programs (the plain one on 32-bit
+    // Windows), the 64-bit one for 64-bit programs.
     wchar_t common[MAX_PATH] = {};
+#ifdef _WIN64
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
+        return std::wstring();
+#else
     if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, common)) &&
         FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
         return std::wstring();
+#endif
     std::wstring folder = common;
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';

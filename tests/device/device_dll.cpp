@@ -13,7 +13,7 @@ DeviceDll::DeviceDll() {
     HMODULE m = ::LoadLibraryW(L"OrvexDevice.dll");
     if (!m)
         return;
-#define TESTUTIL_BIND(name, decorated) Bind(m, decorated, &name);
+#define TESTUTIL_BIND(name, x86, x64) Bind(m, ORVEX_DECORATED(x86, x64), &name);
     ORVEX_DEVICE_EXPORTS(TESTUTIL_BIND)
 #undef TESTUTIL_BIND
     module = m;

@@ -17,7 +17,7 @@ struct DeviceDll {
     bool ok() const { return module != nullptr; }
 
     HMODULE module = nullptr;
-#define TESTUTIL_SLOT(name, decorated) decltype(&::name) name = nullptr;
+#define TESTUTIL_SLOT(name, x86, x64) decltype(&::name) name = nullptr;
     ORVEX_DEVICE_EXPORTS(TESTUTIL_SLOT)
 #undef TESTUTIL_SLOT
 };

@@ -10,6 +10,38 @@
 
 namespace {
 
+// Written out here rather than taken from OrvexDeviceExports.h, so that a
+// slip in the header shows. A Microsoft compiler's names for 32-bit and for
+// 64-bit Windows differ in their pointers (PA/PB against PEA/PEB).
+#ifdef _WIN64
+const char* const kExportNames[] = {
+    "?LoadDllFunctions@@YAHXZ",
+    "?UnloadDllFunctions@@YAXXZ",
+    "?GetDllVersion@@YAXPEA_WH@Z",
+    "?GetCopyRight@@YAXPEA_WH@Z",
+    "?StartListeningDeviceConnections@@YAHP6AXPEB_W@Z1@Z",
+    "?StopListeningDeviceConnections@@YAHXZ",
+    "?GetDeviceInfo@@YAHPEB_WPEAU__IOS_DEVICE@@@Z",
+    "?GetInstalledApps@@YAHPEB_WPEAPEAU__IOS_APP@@PEAI@Z",
+    "?InstallIpa@@YAHPEB_W0P6AX00I@Z@Z",
+    "?UpdateIpa@@YAHPEB_W0P6AX00I@Z@Z",
+    "?UninstallIpa@@YAHPEB_W0P6AX00I@Z@Z",
+    "?InstallProvisionProfile@@YAHPEB_W0@Z",
+    "?RenameDevice@@YAHPEB_W0@Z",
+    "?GetBatteryInfo@@YAHPEB_WPEAU__IOS_BATTERY@@@Z",
+    "?GetFilesInDirectory@@YAHPEB_W0PEAPEAU__IOS_FILE@@PEAI@Z",
+    "?GetFileInfoOnDevice@@YAHPEB_W0PEAU__IOS_FILE@@@Z",
+    "?CreateDirectoryOnDevice@@YAHPEB_W0@Z",
+    "?RenameDirectoryOrFileOnDevice@@YAHPEB_W00@Z",
+    "?DeleteDirectoriesAndFilesOnDevice@@YAHPEB_W0P6AX00I@Z@Z",
+    "?UploadDirectoriesAndFilesToDevice@@YAHPEB_W00P6AX00I@Z@Z",
+    "?DownloadDirectoriesAndFilesFromDevice@@YAHPEB_W00P6AX00I@Z@Z",
+    "?GetAppInfoFromIPA@@YAHPEB_WPEAU__IOS_APP@@@Z",
+    "?ReleaseMemory@@YAXPEAX@Z",
+};
+const char* const kVersionName = "?GetDllVersion@@YAXPEA_WH@Z";
+const char* const kCopyRightName = "?GetCopyRight@@YAXPEA_WH@Z";
+#else
 const char* const kExportNames[] = {
     "?LoadDllFunctions@@YAHXZ",
     "?UnloadDllFunctions@@YAXXZ",
@@ -35,6 +67,9 @@ const char* const kExportNames[] = {
     "?GetAppInfoFromIPA@@YAHPB_WPAU__IOS_APP@@@Z",
     "?ReleaseMemory@@YAXPAX@Z",
 };
+const char* const kVersionName = "?GetDllVersion@@YAXPA_WH@Z";
+const char* const kCopyRightName = "?GetCopyRight@@YAXPA_WH@Z";
+#endif
 
 void ExpectExactlyTheExports(const std::wstring& file, HMODULE module) {
     std::vector<std::string> names;
@@ -53,8 +88,7 @@ TEST(ExportTable, LibraryExportsExactlyTheTwentyThreeNames) {
     ASSERT_NE(module, nullptr);
     ExpectExactlyTheExports(file, module);
     // The two version entry points are one function.
-    EXPECT_EQ(::GetProcAddress(module, "?GetDllVersion@@YAXPA_WH@Z"),
-              ::GetProcAddress(module, "?GetCopyRight@@YAXPA_WH@Z"));
+    EXPECT_EQ(::GetProcAddress(module, kVersionName), ::GetProcAddress(module, kCopyRightName));
     ::FreeLibrary(module);
 }
 

@@ -17,12 +17,6 @@ std::wstring PathVariable() {
     return std::wstring(buffer, n < 32768 ? n : 0);
 }
 
-std::wstring CommonFiles() {
-    wchar_t path[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, 0x2C, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
     return text.size() >= prefix.size() && ::_wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
@@ -30,18 +24,19 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 TEST(LoaderThroughTheLibrary, FindsTheVendorInstallationAndBindsAgainAfterUnload) {
     testutil::DeviceDll dll;
     ASSERT_TRUE(dll.ok());
-    std::wstring support = CommonFiles() + L"\\Apple\\Apple Application Support";
+    std::wstring support = testutil::VendorCommonFiles() + L"\\Apple\\Apple Application Support";
     // A library missing from the prefix would make the loader show a real
     // message box; fail instead.
     ASSERT_NE(::GetFileAttributesW((support + L"\\CoreFoundation.dll").c_str()), INVALID_FILE_ATTRIBUTES);
-    ASSERT_NE(::GetFileAttributesW((CommonFiles() + L"\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll").c_str()),
+    ASSERT_NE(::GetFileAttributesW(
+                  (testutil::VendorCommonFiles() + L"\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll").c_str()),
               INVALID_FILE_ATTRIBUTES);
     std::wstring before = PathVariable();
 
     ASSERT_EQ(dll.LoadDllFunctions(), 1);
     EXPECT_TRUE(StartsWithNoCase(testutil::LoadedModulePath(L"CoreFoundation.dll"), support));
     EXPECT_TRUE(StartsWithNoCase(testutil::LoadedModulePath(L"iTunesMobileDevice.dll"),
-                                 CommonFiles() + L"\\Apple\\Mobile Device Support"));
+                                 testutil::VendorCommonFiles() + L"\\Apple\\Mobile Device Support"));
     std::wstring bound = PathVariable();
     EXPECT_TRUE(StartsWithNoCase(bound, L".\\;" + support + L";" + before + L";"));
 

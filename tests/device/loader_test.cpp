@@ -16,8 +16,16 @@ namespace {
 using testutil::LoadedModulePath;
 using testutil::VendorTree;
 
-std::wstring g_folder;    // answer of the shell-folder seam
-int g_folderCsidl = 0x2C; // the folder number that gets the answer
+// The common files folder where the edition looks first: the (x86) one for
+// 32-bit programs, the 64-bit one for 64-bit programs.
+#ifdef _WIN64
+constexpr int kFirstFolder = 0x2B;
+#else
+constexpr int kFirstFolder = 0x2C;
+#endif
+
+std::wstring g_folder;            // answer of the shell-folder seam
+int g_folderCsidl = kFirstFolder; // the folder number that gets the answer
 std::vector<int> g_asked;
 std::vector<std::wstring> g_messages;
 
@@ -38,7 +46,7 @@ class Loader : public testing::Test {
         // no folder of an earlier test is searched.
         m_path = ReadPathVariable();
         g_folder.clear();
-        g_folderCsidl = 0x2C;
+        g_folderCsidl = kFirstFolder;
         g_asked.clear();
         g_messages.clear();
         seams::Current().shellFolder = [](int csidl) {
@@ -55,6 +63,7 @@ class Loader : public testing::Test {
         seams::Reset();
         ::SetEnvironmentVariableW(L"PATH", m_path.c_str());
         EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
+        EXPECT_EQ(::GetModuleHandleW(L"MobileDevice.dll"), nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr);
     }
     // A scratch vendor tree that outlives the test body: its libraries are
@@ -76,7 +85,7 @@ TEST_F(Loader, BindsEveryEntryFromTheVendorFolders) {
 
     ASSERT_EQ(LoadVendorLibraries(), 1);
     EXPECT_TRUE(g_messages.empty());
-    EXPECT_EQ(g_asked, std::vector<int>{0x2C});
+    EXPECT_EQ(g_asked, std::vector<int>{kFirstFolder});
     EXPECT_TRUE(VendorLibrariesBound());
     EXPECT_TRUE(StartsWithNoCase(LoadedModulePath(L"CoreFoundation.dll"), tree.ApplicationSupport()));
     EXPECT_TRUE(StartsWithNoCase(LoadedModulePath(L"iTunesMobileDevice.dll"), tree.MobileDeviceSupport()));
@@ -114,6 +123,7 @@ TEST_F(Loader, BindsEveryEntryFromTheVendorFolders) {
     EXPECT_EQ(vendor::CFStringGetLength(CFConstant("abcd")), 4);
 }
 
+#ifndef _WIN64
 TEST_F(Loader, FallsBackToTheCommonFilesFolder) {
     VendorTree& tree = NewTree();
     ASSERT_TRUE(tree.ok());
@@ -122,6 +132,43 @@ TEST_F(Loader, FallsBackToTheCommonFilesFolder) {
     EXPECT_EQ(LoadVendorLibraries(), 1);
     EXPECT_EQ(g_asked, (std::vector<int>{0x2C, 0x2B}));
 }
+#else
+TEST_F(Loader, NeverLooksInTheFolderOf32BitPrograms) {
+    // A 32-bit vendor installation under the (x86) folder cannot be loaded
+    // by a 64-bit process: the loader does not even ask for that folder.
+    VendorTree& tree = NewTree();
+    ASSERT_TRUE(tree.ok());
+    g_folder = tree.root();
+    g_folderCsidl = 0x2C;
+    EXPECT_EQ(LoadVendorLibraries(), 0);
+    EXPECT_EQ(g_asked, std::vector<int>{0x2B});
+    EXPECT_TRUE(g_messages.empty());
+}
+
+TEST_F(Loader, BindsTheDeviceLibraryUnderItsNewerName) {
+    VendorTree::Options options;
+    options.deviceLibraryName = L"MobileDevice.dll";
+    VendorTree& tree = NewTree(options);
+    ASSERT_TRUE(tree.ok());
+    g_folder = tree.root();
+    ASSERT_EQ(LoadVendorLibraries(), 1);
+    EXPECT_TRUE(g_messages.empty());
+    EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
+    EXPECT_TRUE(StartsWithNoCase(LoadedModulePath(L"MobileDevice.dll"), tree.MobileDeviceSupport()));
+    EXPECT_NE(vendor::AMDeviceLookupApplications.address(), nullptr);
+}
+
+TEST_F(Loader, PrefersTheOlderNameWhenBothAreInstalled) {
+    VendorTree& tree = NewTree();
+    ASSERT_TRUE(tree.ok());
+    ASSERT_TRUE(::CopyFileW((tree.MobileDeviceSupport() + L"\\iTunesMobileDevice.dll").c_str(),
+                            (tree.MobileDeviceSupport() + L"\\MobileDevice.dll").c_str(), FALSE));
+    g_folder = tree.root();
+    ASSERT_EQ(LoadVendorLibraries(), 1);
+    EXPECT_TRUE(StartsWithNoCase(LoadedModulePath(L"iTunesMobileDevice.dll"), tree.MobileDeviceSupport()));
+    EXPECT_EQ(::GetModuleHandleW(L"MobileDevice.dll"), nullptr);
+}
+#endif
 
 TEST_F(Loader, LoadsNothingWithoutTheVendorFolders) {
     struct Case {

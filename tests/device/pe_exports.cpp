@@ -41,11 +41,24 @@ bool ReadExportNames(const std::wstring& path, std::vector<std::string>* names) 
     if (!ReadFileBytes(path, &bytes))
         return false;
     Image image(bytes);
+    // PE32 and PE32+ share everything up to the optional header, whose
+    // layout (and so the place of the data directories) the magic tells.
     IMAGE_DOS_HEADER dos;
     IMAGE_NT_HEADERS32 nt;
     if (!image.Read(0, &dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || !image.Read(dos.e_lfanew, &nt) ||
-        nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        nt.Signature != IMAGE_NT_SIGNATURE)
         return false;
+    IMAGE_DATA_DIRECTORY dir;
+    if (nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+        dir = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    } else if (nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        IMAGE_NT_HEADERS64 nt64;
+        if (!image.Read(dos.e_lfanew, &nt64))
+            return false;
+        dir = nt64.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    } else {
+        return false;
+    }
     std::vector<IMAGE_SECTION_HEADER> sections(nt.FileHeader.NumberOfSections);
     size_t sectionTable =
         dos.e_lfanew + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
@@ -62,7 +75,6 @@ bool ReadExportNames(const std::wstring& path, std::vector<std::string>* names) 
         return false;
     };
     names->clear();
-    const IMAGE_DATA_DIRECTORY& dir = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     if (dir.VirtualAddress == 0)
         return true; // no export table
     size_t at;

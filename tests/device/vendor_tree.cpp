@@ -19,7 +19,7 @@ VendorTree::VendorTree(const Options& options) {
         ok = ok && ::CreateDirectoryW(MobileDeviceSupport().c_str(), nullptr);
         if (options.deviceLibrary)
             ok = ok && ::CopyFileW((BinFolder() + L"\\iTunesMobileDevice.dll").c_str(),
-                                   (MobileDeviceSupport() + L"\\iTunesMobileDevice.dll").c_str(), FALSE);
+                                   (MobileDeviceSupport() + L"\\" + options.deviceLibraryName).c_str(), FALSE);
     }
     m_ok = ok;
 }

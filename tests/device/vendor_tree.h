@@ -19,8 +19,9 @@ class VendorTree {
     struct Options {
         bool applicationSupport = true;
         bool mobileDeviceSupport = true;
-        std::wstring valueLibrary; // CoreFoundation.dll to copy; empty: the stand-in
-        bool deviceLibrary = true; // copy iTunesMobileDevice.dll
+        std::wstring valueLibrary;                                  // CoreFoundation.dll to copy; empty: the stand-in
+        bool deviceLibrary = true;                                  // copy the device library stand-in
+        std::wstring deviceLibraryName = L"iTunesMobileDevice.dll"; // under this name
     };
     VendorTree() : VendorTree(Options()) {}
     explicit VendorTree(const Options& options);

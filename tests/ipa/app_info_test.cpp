@@ -225,9 +225,7 @@ TEST_F(AppInfo, MissingArgumentsGiveZeroWithoutALogLine) {
 TEST(AppInfoExport, TheLibraryExportReadsAnArchive) {
     // LoadDllFunctions needs both stand-ins; without the device library's it
     // would show a message box.
-    std::wstring common = seams::ShellFolder(0x2C); // the 32-bit common files folder
-    if (common.empty())
-        common = seams::ShellFolder(0x2B);
+    std::wstring common = testutil::VendorCommonFiles();
     std::wstring deviceLibrary = common + L"\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll";
     if (!IsLocalFile(deviceLibrary))
         GTEST_SKIP() << "the device library stand-in is not installed";

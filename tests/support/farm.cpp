@@ -72,11 +72,10 @@ std::wstring SimulatedFarm::LibraryPath() {
     std::wstring beside = testutil::ProgramFolder() + L"\\" + kLibraryName;
     if (IsLocalFile(beside))
         return beside;
-    wchar_t common[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, common)) &&
-        FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
+    std::wstring common = testutil::VendorCommonFiles();
+    if (common.empty())
         return beside;
-    return std::wstring(common) + L"\\Apple\\Mobile Device Support\\" + kLibraryName;
+    return common + L"\\Apple\\Mobile Device Support\\" + kLibraryName;
 }
 
 SimulatedFarm::SimulatedFarm() {

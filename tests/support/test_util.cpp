@@ -2,9 +2,25 @@
 
 #include "platform/file.h"
 
+#include <shlobj.h>
+
 #include <atomic>
 
 namespace testutil {
+
+std::wstring VendorCommonFiles() {
+#ifdef _WIN64
+    const int folders[] = {CSIDL_PROGRAM_FILES_COMMON};
+#else
+    const int folders[] = {CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROGRAM_FILES_COMMON};
+#endif
+    for (int csidl : folders) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            return path;
+    }
+    return std::wstring();
+}
 
 std::wstring ProgramFolder() {
     wchar_t path[MAX_PATH] = {};

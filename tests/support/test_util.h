@@ -12,6 +12,11 @@ namespace testutil {
 // Folder of the running test program (build/bin), without a trailing "\".
 std::wstring ProgramFolder();
 
+// The common files folder that holds the vendor's installation for programs
+// of this edition (the (x86) one for 32-bit programs where it exists, the
+// 64-bit one for 64-bit programs), without a trailing "\"; empty if none.
+std::wstring VendorCommonFiles();
+
 // A fresh, empty folder under the temporary folder, removed with everything
 // inside it when the object goes away.
 class TempDir {

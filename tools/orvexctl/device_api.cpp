@@ -15,7 +15,7 @@ struct Binding {
     size_t offset;
 };
 
-#define ORVEXCTL_BIND(name, decorated) {decorated, offsetof(DeviceApi, name)},
+#define ORVEXCTL_BIND(name, x86, x64) {ORVEX_DECORATED(x86, x64), offsetof(DeviceApi, name)},
 const Binding kBindings[] = {ORVEX_DEVICE_EXPORTS(ORVEXCTL_BIND)};
 #undef ORVEXCTL_BIND
 static_assert(sizeof(kBindings) / sizeof(kBindings[0]) == 23, "the library has 23 exports");

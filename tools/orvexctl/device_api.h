@@ -13,7 +13,7 @@
 namespace orvexctl {
 
 struct DeviceApi {
-#define ORVEXCTL_SLOT(name, decorated) decltype(&::name) name = nullptr;
+#define ORVEXCTL_SLOT(name, x86, x64) decltype(&::name) name = nullptr;
     ORVEX_DEVICE_EXPORTS(ORVEXCTL_SLOT)
 #undef ORVEXCTL_SLOT
 };

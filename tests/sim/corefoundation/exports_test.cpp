@@ -700,12 +700,12 @@ TEST(CoreFoundationExports, CallbackTablesRetainAndCompareValues) {
 TEST(CoreFoundationExports, UnsupportedNamesAnswerZero) {
     Library cf(L"CoreFoundation.dll");
     ASSERT_NE(cf.get(), nullptr);
-    struct Range {
-        long location, length;
+    struct Range { // CFRange: two pointer-sized integers
+        intptr_t location, length;
     };
     auto zone = cf.Get<const void*(__cdecl*)()>("CFTimeZoneCopySystem");
     auto seconds = cf.Get<double(__cdecl*)(const void*, double)>("CFTimeZoneGetSecondsFromGMT");
-    auto range = cf.Get<Range(__cdecl*)(const void*, unsigned long, unsigned long, double)>("CFCalendarGetRangeOfUnit");
+    auto range = cf.Get<Range(__cdecl*)(const void*, uintptr_t, uintptr_t, double)>("CFCalendarGetRangeOfUnit");
     ASSERT_TRUE(zone && seconds && range);
     EXPECT_EQ(zone(), nullptr);
     for (int i = 0; i < 20; ++i) // more calls than the FPU stack has slots
