@@ -12,10 +12,9 @@
 #  - an index that fails to download (a mirror caught mid-sync) is a warning:
 #    the packages are installed from the indexes that did download;
 #  - wine32 is installed after everything else, so that a problem of the
-#    i386 side (its libraries must be at the very versions of their amd64
-#    twins, which an i386 index that failed to download may not offer)
-#    never keeps the rest out; the test command then runs the 64-bit suite
-#    and the 32-bit static checks;
+#    i386 side never keeps the rest out (see below); should it stay
+#    impossible, the test command runs the 64-bit suite and the 32-bit
+#    static checks;
 #  - when something cannot be installed, one line says what and why.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -70,9 +69,22 @@ if [ ${#rest[@]} -gt 0 ] && ! apt_install "${rest[@]}" >/dev/null; then
 fi
 [ -z "$want32" ] || installed wine32:i386 && exit 0
 
+# wine32's i386 libraries must be at the very versions of their installed
+# amd64 twins. When an i386 index failed to download (a mirror caught
+# mid-sync) the versions it would offer are missing and apt finds no
+# solution; the index is fetched again, a few times over a minute, before
+# giving up. Packages are never fetched around apt's signed indexes, nor
+# are amd64 libraries downgraded to match.
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-apt_install wine32:i386 >"$log" 2>&1 && exit 0
+for wait in 0 20 40; do
+    if [ "$wait" -gt 0 ]; then
+        echo "install-deps: wine32:i386 not installable yet; fetching the package indexes again in $wait s" >&2
+        sleep "$wait"
+        "${sudo_cmd[@]}" apt-get update -qq >/dev/null 2>&1 || true
+    fi
+    apt_install wine32:i386 >"$log" 2>&1 && exit 0
+done
 
 reason=$(grep -m1 -E '^(E:| [^ ].* : Depends)' "$log" | sed 's/^ *//' || true)
 echo "install-deps: wine32:i386 cannot be installed (${reason:-apt-get failed}); the 32-bit edition is checked without running it" >&2
