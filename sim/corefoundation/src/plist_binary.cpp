@@ -69,7 +69,10 @@ class BinaryReader {
         const uint64_t count = ReadBigEndian(t + 8, 8);
         const uint64_t top = ReadBigEndian(t + 16, 8);
         const uint64_t table = ReadBigEndian(t + 24, 8);
-        auto validSize = [](unsigned s) { return s == 1 || s == 2 || s == 4 || s == 8; };
+        // Any width from 1 to 8 bytes: writers pick the smallest that holds
+        // their largest offset or object number (libplist writes 3-byte
+        // offsets for lists past 64 KiB).
+        auto validSize = [](unsigned s) { return s >= 1 && s <= 8; };
         if (!validSize(m_offsetSize) || !validSize(m_refSize))
             return Fail("bad offset or reference size");
         const uint64_t tableRoom = m_n - kTrailerSize;

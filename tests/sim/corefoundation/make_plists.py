@@ -5,7 +5,8 @@ libplist (each converted to the other format).
 
     make_plists.py OUTPUT_FOLDER
 
-The values are the ones plist_interop_test.cpp expects."""
+The values are the ones plist_interop_test.cpp expects; the large list is
+read back from each writer and compared with the others."""
 import datetime
 import os
 import plistlib
@@ -43,6 +44,19 @@ def value():
     }
 
 
+def large_value():
+    """Over 64 KiB of objects and far more than 255 of them: libplist then
+    writes 3-byte offsets and 2-byte object references."""
+    return {
+        "items": [
+            {"name": "item %05d \u00e9\u4e2d\U0001F600" % i, "n": i * 7919 - 10**6, "r": i / 7.0, "flag": i % 3 == 0}
+            for i in range(3000)
+        ],
+        "when": datetime.datetime(2001, 1, 1, 0, 0, 1),
+        "blob": bytes(range(256)) * 4,
+    }
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -55,6 +69,17 @@ def main():
         plistlib.dump(v, f, fmt=plistlib.FMT_BINARY)
     subprocess.run(["plistutil", "-i", xml, "-o", os.path.join(out, "plistutil.bin"), "-f", "bin"], check=True)
     subprocess.run(["plistutil", "-i", binary, "-o", os.path.join(out, "plistutil.xml"), "-f", "xml"], check=True)
+
+    large_xml = os.path.join(out, "large.plistlib.xml")
+    large_bin = os.path.join(out, "large.plistlib.bin")
+    with open(large_xml, "wb") as f:
+        plistlib.dump(large_value(), f, fmt=plistlib.FMT_XML)
+    with open(large_bin, "wb") as f:
+        plistlib.dump(large_value(), f, fmt=plistlib.FMT_BINARY)
+    subprocess.run(["plistutil", "-i", large_xml, "-o", os.path.join(out, "large.plistutil.bin"), "-f", "bin"],
+                   check=True)
+    subprocess.run(["plistutil", "-i", large_bin, "-o", os.path.join(out, "large.plistutil.xml"), "-f", "xml"],
+                   check=True)
 
 
 if __name__ == "__main__":

@@ -152,4 +152,47 @@ TEST(PropertyListInterop, IndependentWritersReadIntoEqualValues) {
     }
 }
 
+// Reads a list written by the tests' data generator; null if unreadable.
+CFPropertyListRef ReadList(const std::wstring& path, std::string* bytes) {
+    if (!testutil::ReadFileBytes(path, bytes))
+        return nullptr;
+    Owned data(
+        CFDataCreate(nullptr, reinterpret_cast<const uint8_t*>(bytes->data()), static_cast<CFIndex>(bytes->size())));
+    return CFPropertyListCreateWithData(nullptr, static_cast<CFDataRef>(data.value), 0, nullptr, nullptr);
+}
+
+// A list past 64 KiB with thousands of objects: libplist writes it with
+// 3-byte offsets and 2-byte references. Every writer's form reads into the
+// same value.
+TEST(PropertyListInterop, LargeListsOfEveryWriterReadEqual) {
+    const std::wstring folder = testutil::ProgramFolder() + L"\\..\\testdata\\cf\\";
+    std::string bytes;
+    Owned reference(ReadList(folder + L"large.plistlib.xml", &bytes));
+    ASSERT_NE(reference.value, nullptr);
+    auto items = static_cast<CFArrayRef>(
+        CFDictionaryGetValue(static_cast<CFDictionaryRef>(reference.value), __CFStringMakeConstantString("items")));
+    ASSERT_NE(items, nullptr);
+    ASSERT_EQ(CFArrayGetCount(items), 3000);
+    auto last = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(items, 2999));
+    int64_t n = 0;
+    CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(last, __CFStringMakeConstantString("n"))),
+                     kCFNumberSInt64Type, &n);
+    EXPECT_EQ(n, 2999 * 7919 - 1000000);
+    Owned name(
+        CFStringCreateWithCString(nullptr, "item 02999 \xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", kCFStringEncodingUTF8));
+    EXPECT_TRUE(CFEqual(CFDictionaryGetValue(last, __CFStringMakeConstantString("name")), name.value));
+
+    for (const wchar_t* file : {L"large.plistlib.bin", L"large.plistutil.bin", L"large.plistutil.xml"}) {
+        SCOPED_TRACE(std::string(file, file + wcslen(file)));
+        Owned plist(ReadList(folder + file, &bytes));
+        ASSERT_NE(plist.value, nullptr);
+        EXPECT_TRUE(CFEqual(plist.value, reference.value));
+    }
+    // The case this test is for: the trailer of libplist's binary form.
+    ASSERT_TRUE(testutil::ReadFileBytes(folder + L"large.plistutil.bin", &bytes));
+    ASSERT_GT(bytes.size(), 32u);
+    EXPECT_EQ(bytes[bytes.size() - 26], 3) << "offset size";
+    EXPECT_EQ(bytes[bytes.size() - 25], 2) << "reference size";
+}
+
 } // namespace

@@ -133,6 +133,10 @@ TEST(PropertyListMalformed, EveryCaseGivesNullAndAnError) {
     loneSurrogate.objects = {std::string("\x62\x00\x41\xD8\x3D", 5)};
     Bplist refOutOfRange;
     refOutOfRange.objects = {"\xA1" + refOutOfRange.Refs({5})};
+    Bplist refPastCount3;
+    refPastCount3.offsetSize = 3;
+    refPastCount3.refSize = 3;
+    refPastCount3.objects = {"\xA2" + refPastCount3.Refs({1, 0x010002}), "\x09"};
     Bplist hugeCount;
     hugeCount.objects = {"\xAF\x13" + BigEndian(0x7FFFFFFFFFFFFFFFULL, 8)};
     Bplist hugeString;
@@ -195,8 +199,12 @@ TEST(PropertyListMalformed, EveryCaseGivesNullAndAnError) {
         {"other version", "bplist01" + valid.substr(8)},
         {"truncated by one byte", valid.substr(0, valid.size() - 1)},
         {"truncated object area", valid.substr(0, 12) + valid.substr(valid.size() - 32)},
-        {"offset size 3", PatchTrailer(valid, 6, 3, 1)},
+        {"offset size 0", PatchTrailer(valid, 6, 0, 1)},
+        {"offset size 9", PatchTrailer(valid, 6, 9, 1)},
+        {"offset size 3 over a table of 1-byte entries", PatchTrailer(valid, 6, 3, 1)},
         {"reference size 0", PatchTrailer(valid, 7, 0, 1)},
+        {"reference size 9", PatchTrailer(valid, 7, 9, 1)},
+        {"3-byte reference past the object count", refPastCount3.Build()},
         {"object count beyond the table", PatchTrailer(valid, 8, 1ULL << 40, 8)},
         {"object count zero", PatchTrailer(valid, 8, 0, 8)},
         {"top object out of range", PatchTrailer(valid, 16, 4, 8)},
@@ -256,8 +264,8 @@ TEST(PropertyListBinary, EveryOffsetAndReferenceSizeReads) {
     Result reference;
     Parse(SmallList().Build(), &reference);
     ASSERT_NE(reference.plist.value, nullptr);
-    for (unsigned offsetSize : {1u, 2u, 4u, 8u}) {
-        for (unsigned refSize : {1u, 2u, 4u, 8u}) {
+    for (unsigned offsetSize = 1; offsetSize <= 8; ++offsetSize) {
+        for (unsigned refSize = 1; refSize <= 8; ++refSize) {
             Bplist p;
             p.offsetSize = offsetSize;
             p.refSize = refSize;
