@@ -1,18 +1,5 @@
-# Cross toolchain: 32-bit Windows binaries built with Debian's MinGW-w64
-# (posix thread model) and run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain of the 32-bit edition: 32-bit Windows binaries (PE32)
+# built with Debian's MinGW-w64 (posix thread model) and run under Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(ORVEX_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${ORVEX_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ORVEX_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ORVEX_TRIPLE}-windres)
-set(CMAKE_AR ${ORVEX_TRIPLE}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${ORVEX_TRIPLE}-ranlib CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ORVEX_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,14 @@
+# The part of the two cross toolchains that is the same: Debian's MinGW-w64
+# (posix thread model) for ORVEX_TRIPLE, programs run under Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${ORVEX_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ORVEX_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${ORVEX_TRIPLE}-windres)
+set(CMAKE_AR ${ORVEX_TRIPLE}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB ${ORVEX_TRIPLE}-ranlib CACHE FILEPATH "")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ORVEX_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
