@@ -27,46 +27,36 @@ const int kMaxEntries = 100000;
 
 // ---- file URLs --------------------------------------------------------------
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The local path of a "file:" URL ("file:///C:/dir/app.ipa",
-// "file://localhost/C:/...", "file://server/share/..."), escapes decoded.
+// The local path of a "file:" URL, read the way the vendor's library reads
+// it: through the value library's file-system path, so escapes are decoded
+// and a "#" or "?" ends the path ("file:///C:/dir/app.ipa",
+// "file://localhost/C:/..."; a host other than localhost names a share,
+// "file://server/share/..." -> "\\server\share\...").
 bool PathFromUrl(CFURLRef url, std::wstring* path) {
     if (!url || CFGetTypeID(url) != CFURLGetTypeID())
         return false;
-    std::string text;
-    if (!StringFromCf(CFURLGetString(url), &text))
+    std::string scheme, host, local;
+    CFStringRef schemeText = CFURLCopyScheme(url);
+    const bool isFile = schemeText && StringFromCf(schemeText, &scheme) && _stricmp(scheme.c_str(), "file") == 0;
+    if (schemeText)
+        CFRelease(schemeText);
+    if (!isFile)
         return false;
-    if (_strnicmp(text.c_str(), "file://", 7) != 0)
-        return false;
-    std::string rest = text.substr(7);
-    if (_strnicmp(rest.c_str(), "localhost/", 10) == 0)
-        rest = rest.substr(9);
-    bool unc = !rest.empty() && rest[0] != '/';
-    std::string decoded;
-    for (size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 && HexValue(rest[i + 2]) >= 0) {
-            decoded += static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2]));
-            i += 2;
-        } else {
-            decoded += rest[i] == '/' ? '\\' : rest[i];
-        }
+    CFStringRef hostText = CFURLCopyHostName(url);
+    if (hostText) {
+        StringFromCf(hostText, &host);
+        CFRelease(hostText);
     }
-    if (unc)
-        decoded = "\\\\" + decoded;
-    else if (decoded.size() >= 3 && decoded[0] == '\\' && decoded[2] == ':')
-        decoded = decoded.substr(1); // "\C:\..." -> "C:\..."
-    if (decoded.empty() || decoded.find('\0') != std::string::npos)
+    CFStringRef pathText = CFURLCopyFileSystemPath(url, kCFURLWindowsPathStyle);
+    if (!pathText)
         return false;
-    *path = Utf8ToWide(decoded.c_str());
+    const bool ok = StringFromCf(pathText, &local);
+    CFRelease(pathText);
+    if (!ok || local.empty() || local.find('\0') != std::string::npos)
+        return false;
+    if (!host.empty() && _stricmp(host.c_str(), "localhost") != 0)
+        local = "\\\\" + host + (local[0] == '\\' ? "" : "\\") + local;
+    *path = Utf8ToWide(local.c_str());
     return !path->empty();
 }
 

@@ -92,6 +92,26 @@ void AppendEscaped(std::u16string_view path, std::u16string* out) {
     }
 }
 
+// Whether a text is one the vendor's library takes as a URL: only the
+// characters URLs are made of (unreserved, reserved and "%"), and every "%"
+// followed by two hexadecimal digits. A space, a non-ASCII character or a
+// stray "%" makes it no URL.
+bool IsUrlText(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'%') {
+            if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0)
+                return false;
+            i += 2;
+            continue;
+        }
+        const bool alnum = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        if (!alnum && (c > 0x7E || !std::strchr("-._~:/?#[]@!$&'()*+,;=", static_cast<char>(c)) || c == 0))
+            return false;
+    }
+    return true;
+}
+
 CFURLRef NewUrl(std::u16string text, CFURLRef base) {
     cf::Ref s(cf::NewString(std::move(text)));
     auto* url = new __CFURL(static_cast<CFStringRef>(s.get()), base);
@@ -184,7 +204,7 @@ CFURLRef CFURLCreateWithBytes(CFAllocatorRef, const uint8_t* URLBytes, CFIndex l
 
 CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef baseURL) {
     const __CFString* s = As<__CFString>(URLString);
-    if (!s)
+    if (!s || !IsUrlText(s->units))
         return nullptr;
     return Guard<CFURLRef>(nullptr, [&]() -> CFURLRef {
         cf::Ref text(CFStringCreateCopy(nullptr, s));

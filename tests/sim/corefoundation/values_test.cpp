@@ -386,18 +386,75 @@ TEST(Data, NoCopyDataUsesTheCallersBytesAndFreesThemWithItsDeallocator) {
 
 // ---- URLs, UUIDs, dates --------------------------------------------------------------------------
 
-TEST(Urls, KeepTheirTextExactly) {
-    const std::string text = "file:///C:/pkg/\xE4\xB8\xAD app.ipa";
+// Made from bytes, a URL keeps its text exactly, whatever it holds; made
+// from a string, the text must be a valid URL, as with the vendor's library.
+TEST(Urls, BytesAreKeptAndStringsMustBeValidUrls) {
+    const std::string text = "file:///C:/pkg/\xE4\xB8\xAD app #1 100%.ipa";
     Owned fromBytes(CFURLCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(text.data()),
                                          static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, nullptr));
     ASSERT_NE(fromBytes.value, nullptr);
     EXPECT_EQ(Utf8Of(CFURLGetString(fromBytes.as<CFURLRef>())), text);
-    Owned str(Str(text.c_str()));
-    Owned fromString(CFURLCreateWithString(nullptr, str.as<CFStringRef>(), nullptr));
-    EXPECT_TRUE(CFEqual(fromBytes.value, fromString.value));
-    Owned path(CFURLCopyFileSystemPath(fromString.as<CFURLRef>(), kCFURLWindowsPathStyle));
-    EXPECT_EQ(Utf8Of(path.as<CFStringRef>()), "C:\\pkg\\\xE4\xB8\xAD app.ipa");
-    Owned scheme(CFURLCopyScheme(fromString.as<CFURLRef>()));
+
+    const struct {
+        const char* text;
+        bool valid;
+    } cases[] = {
+        {"file:///C:/pkg/app.ipa", true},
+        {"file:///C:/pkg/%E4%B8%AD%20app%20%231%20100%25.ipa", true},
+        {"http://user@host:80/a/b;c?d=e&f=g#frag", true},
+        {"file:///C:/a-b_c.d~e/(x)[y]!$'*+,=@", true},
+        {"%aF", true},
+        {"file:///C:/pkg/my app.ipa", false},       // a space
+        {"file:///C:/pkg/\xE4\xB8\xAD.ipa", false}, // non-ASCII
+        {"file:///C:/100%.ipa", false},             // "%" and no digits
+        {"file:///C:/100%2.ipa", false},            // one digit
+        {"file:///C:/a%G0.ipa", false},             // not hexadecimal
+        {"file:///C:/a\"b", false},
+        {"file:///C:/a<b>", false},
+        {"file:///C:/a\\b", false},
+        {"file:///C:/a{b}|^`", false},
+        {"file:///C:/a\tb", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Owned str(Str(c.text));
+        Owned url(CFURLCreateWithString(nullptr, str.as<CFStringRef>(), nullptr));
+        EXPECT_EQ(url.value != nullptr, c.valid);
+        if (url.value) {
+            EXPECT_EQ(Utf8Of(CFURLGetString(url.as<CFURLRef>())), c.text);
+        }
+    }
+}
+
+// A file URL's path has its escapes decoded and ends at "?" or "#".
+TEST(Urls, FileSystemPathsDecodeEscapes) {
+    const struct {
+        const char* url;
+        const char* windowsPath;
+    } cases[] = {
+        {"file:///C:/pkg/app.ipa", "C:\\pkg\\app.ipa"},
+        {"file:///C:/pkg/%E4%B8%AD%20app%20%232%20100%25.ipa", "C:\\pkg\\\xE4\xB8\xAD app #2 100%.ipa"},
+        {"file:///C:/a%2520b/x.ipa", "C:\\a%20b\\x.ipa"}, // decoded once only
+        {"file:///C:/games/x%F0%9F%98%80.ipa", "C:\\games\\x\xF0\x9F\x98\x80.ipa"},
+        {"file:///C:/pkg/app.ipa#frag", "C:\\pkg\\app.ipa"},
+        {"file:///C:/pkg/a?b.ipa", "C:\\pkg\\a"},
+        {"file://localhost/C:/pkg/app.ipa", "C:\\pkg\\app.ipa"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        Owned str(Str(c.url));
+        Owned url(CFURLCreateWithString(nullptr, str.as<CFStringRef>(), nullptr));
+        ASSERT_NE(url.value, nullptr);
+        Owned path(CFURLCopyFileSystemPath(url.as<CFURLRef>(), kCFURLWindowsPathStyle));
+        ASSERT_NE(path.value, nullptr);
+        EXPECT_EQ(Utf8Of(path.as<CFStringRef>()), c.windowsPath);
+    }
+    // Escapes that are not UTF-8 make no path.
+    Owned bad(Str("file:///C:/a%FF.ipa"));
+    Owned url(CFURLCreateWithString(nullptr, bad.as<CFStringRef>(), nullptr));
+    ASSERT_NE(url.value, nullptr);
+    EXPECT_EQ(CFURLCopyFileSystemPath(url.as<CFURLRef>(), kCFURLWindowsPathStyle), nullptr);
+    Owned scheme(CFURLCopyScheme(url.as<CFURLRef>()));
     EXPECT_EQ(Utf8Of(scheme.as<CFStringRef>()), "file");
 }
 
