@@ -12,6 +12,7 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -62,22 +63,40 @@ void RelayUninstallProgress(CFDictionaryRef info, void* context) noexcept {
 
 bool IsEmpty(const wchar_t* text) { return !text || !*text; }
 
-// "file:///" and the local path with every "\" turned into "/".
-std::wstring FileUrlText(const wchar_t* path) {
-    std::wstring url = std::wstring(L"file:///") + path;
-    std::replace(url.begin(), url.end(), L'\\', L'/');
+// The file URL of a local path: "file:///" and the path with every "\"
+// turned into "/", each byte of its UTF-8 form other than the unreserved
+// characters (letters, digits, "-", ".", "_", "~"), "/" and ":" written as
+// "%XX". So a space, a non-ASCII name, "#" or "%" name the user's file
+// rather than breaking the URL or starting a fragment or an escape; a path
+// made only of unreserved characters keeps its plain form.
+std::string FileUrlText(const wchar_t* path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string url = "file:///";
+    for (unsigned char c : WideToUtf8(path)) {
+        if (c == '\\')
+            c = '/';
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~' || c == '/' || c == ':';
+        if (plain) {
+            url += static_cast<char>(c);
+        } else {
+            url += '%';
+            url += kHex[c >> 4];
+            url += kHex[c & 15];
+        }
+    }
     return url;
 }
 
 CFRef<CFURLRef> UrlFromBytes(const wchar_t* path) {
-    std::string utf8 = WideToUtf8(FileUrlText(path).c_str());
+    std::string utf8 = FileUrlText(path);
     return CFRef<CFURLRef>(vendor::CFURLCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(utf8.data()),
                                                         static_cast<CFIndex>(utf8.size()), kCFStringEncodingUTF8,
                                                         nullptr));
 }
 
 CFRef<CFURLRef> UrlFromString(const wchar_t* path) {
-    CFRef<CFStringRef> text = WideToCFString(FileUrlText(path));
+    CFRef<CFStringRef> text = WideToCFString(Utf8ToWide(FileUrlText(path).c_str()));
     if (!text)
         return CFRef<CFURLRef>();
     return CFRef<CFURLRef>(vendor::CFURLCreateWithString(nullptr, text.get(), nullptr));
@@ -140,13 +159,38 @@ int Uninstall(const wchar_t* identifier, const wchar_t* bundleId, ProgressCallba
     });
 }
 
+// Each failure is one log line naming the step, so that a caller without a
+// window (the command-line tool) can tell the user why.
 int InstallProfile(const wchar_t* identifier, const wchar_t* profilePath) {
-    if (IsEmpty(profilePath) || !IsLocalFile(profilePath))
+    if (IsEmpty(profilePath))
         return 0;
-    return WithSession(identifier, [&](am_device* device) {
-        CFRef<CFURLRef> url = UrlFromString(profilePath);
-        return url && vendor::AMDeviceInstallProvisioningProfile(device, url.get()) == 0 ? 1 : 0;
-    });
+    if (!IsLocalFile(profilePath)) {
+        WriteDailyLog(std::wstring(L"描述文件安装失败：找不到文件 ") + profilePath);
+        return 0;
+    }
+    DeviceRef device = FindDevice(identifier);
+    if (!device) {
+        WriteDailyLog(std::wstring(L"描述文件安装失败：设备 ") + (identifier ? identifier : L"") + L" 未连接");
+        return 0;
+    }
+    DeviceSession session(device.get());
+    if (!session.Open()) {
+        WriteDailyLog(L"描述文件安装失败：无法与设备建立会话");
+        return 0;
+    }
+    CFRef<CFURLRef> url = UrlFromString(profilePath);
+    if (!url) {
+        WriteDailyLog(std::wstring(L"描述文件安装失败：无法生成文件URL ") + profilePath);
+        return 0;
+    }
+    const int code = vendor::AMDeviceInstallProvisioningProfile(device.get(), url.get());
+    if (code != 0) {
+        wchar_t line[64];
+        std::swprintf(line, 64, L"描述文件安装失败：设备拒绝（错误 0x%08X）", static_cast<unsigned>(code));
+        WriteDailyLog(line);
+        return 0;
+    }
+    return 1;
 }
 
 } // namespace

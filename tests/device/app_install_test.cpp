@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -196,6 +199,86 @@ TEST_F(AppInstall, RefusalsAndMissingArguments) {
     EXPECT_TRUE(TakeReports().empty());
 }
 
+// The file URL the device must be handed: every UTF-8 byte outside the
+// unreserved characters, "/" and ":" written as %XX (upper-case hex).
+std::string EscapedFileUrl(const std::wstring& path) {
+    std::string url = "file:///";
+    for (unsigned char c : WideToUtf8(path.c_str())) {
+        if (c == '\\')
+            c = '/';
+        if (std::isalnum(c) || std::strchr("-._~/:", c)) {
+            url += static_cast<char>(c);
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+            url += escape;
+        }
+    }
+    return url;
+}
+
+// Archives and profiles kept where real users keep them: the device gets
+// exactly the user's file, whatever characters its folder holds.
+TEST_F(AppInstall, ArchivesAndProfilesInAwkwardlyNamedFolders) {
+    std::string udid = lib.Plug("iphone4s-jailbroken");
+    ASSERT_FALSE(udid.empty());
+    const std::wstring id = Wide(udid);
+    const std::wstring folders[] = {
+        L"with space",
+        L"\u5f20\u4e09\\\u4e0b\u8f7d", // 张三\下载
+        L"\u6e38\u620f #2",            // 游戏 #2
+        L"100% free",
+        L"emoji \U0001F600",
+        L"a%20b",                           // an escape written in the name itself
+        std::wstring(170, L'L') + L" long", // the whole path over 200 characters
+    };
+    int n = 0;
+    for (const std::wstring& name : folders) {
+        ++n;
+        SCOPED_TRACE(WideToUtf8(name.c_str()));
+        std::wstring folder = m_dir.path();
+        for (size_t start = 0;;) { // each level of the name
+            const size_t slash = name.find(L'\\', start);
+            folder += L"\\" + name.substr(start, slash == std::wstring::npos ? std::wstring::npos : slash - start);
+            ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+            if (slash == std::wstring::npos)
+                break;
+            start = slash + 1;
+        }
+        const std::wstring one = folder + L"\\\u6e38\u620f #" + std::to_wstring(n) + L".ipa";
+        const std::wstring two = folder + L"\\v2 100%.ipa";
+        const std::string v1 = "1." + std::to_string(n), v2 = "2." + std::to_string(n);
+        ASSERT_TRUE(testutil::WriteIpa(one, {kBundleId, "OrvexDemo", v1}));
+        ASSERT_TRUE(testutil::WriteIpa(two, {kBundleId, "OrvexDemo", v2}));
+        if (name.size() > 100) {
+            EXPECT_GT(one.size(), 200u);
+        }
+
+        ASSERT_EQ(lib.dll().InstallIpa(id.c_str(), one.c_str(), nullptr), 1);
+        EXPECT_EQ(InstalledVersion(id, kBundleId), Wide(v1));
+        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(one));
+        ASSERT_EQ(lib.dll().UpdateIpa(id.c_str(), two.c_str(), nullptr), 1);
+        EXPECT_EQ(InstalledVersion(id, kBundleId), Wide(v2));
+        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(two));
+
+        char uuid[40];
+        std::snprintf(uuid, sizeof uuid, "5D7E0B3A-1C2F-4E6B-8A9D-0F1E2D3C4B%02X", n);
+        const std::wstring profile = folder + L"\\Team #1 100%.mobileprovision";
+        ASSERT_TRUE(testutil::WriteFileBytes(
+            profile, std::string("signed\x01<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                                 "<key>Name</key><string>Team</string><key>UUID</key><string>") +
+                         uuid + "</string></dict></plist>"));
+        ASSERT_EQ(lib.dll().InstallProvisionProfile(id.c_str(), profile.c_str()), 1);
+        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(profile));
+        const Value description = lib.Description(udid);
+        bool found = false;
+        for (const Value& p : description.Find(simfarm::key::kProvisioningProfiles)->items())
+            found = found || p.GetString("UUID") == uuid;
+        EXPECT_TRUE(found);
+        ASSERT_EQ(lib.dll().UninstallIpa(id.c_str(), Wide(kBundleId).c_str(), nullptr), 1);
+    }
+}
+
 TEST_F(AppInstall, ProvisioningProfiles) {
     std::string udid = lib.Plug("iphone4s-jailbroken");
     ASSERT_FALSE(udid.empty());
@@ -212,10 +295,22 @@ TEST_F(AppInstall, ProvisioningProfiles) {
         found = found || p.GetString("UUID") == "5D7E0B3A-1C2F-4E6B-8A9D-0F1E2D3C4B5A";
     EXPECT_TRUE(found);
 
-    // The device refuses an empty profile; no line is logged for that.
+    // The device refuses an empty profile; the line names the refusal.
     std::wstring empty = m_dir / L"empty.mobileprovision";
     ASSERT_TRUE(testutil::WriteFileBytes(empty, ""));
-    EXPECT_EQ(lib.dll().InstallProvisionProfile(id.c_str(), empty.c_str()), 0);
+    {
+        testutil::LogWatch log;
+        EXPECT_EQ(lib.dll().InstallProvisionProfile(id.c_str(), empty.c_str()), 0);
+        const std::vector<std::wstring> lines = log.Messages();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(L"描述文件安装失败：设备拒绝（错误 0x", 0), 0u) << WideToUtf8(lines[0].c_str());
+    }
+    // An unknown device is named.
+    {
+        testutil::LogWatch log;
+        EXPECT_EQ(lib.dll().InstallProvisionProfile(L"0000000000000000000000000000000000000000", profile.c_str()), 0);
+        EXPECT_TRUE(log.Saw(L"描述文件安装失败：设备 0000000000000000000000000000000000000000 未连接"));
+    }
 
     // Paths that name no file are refused before the device is looked up: with
     // the device unable to connect, nothing is logged.
