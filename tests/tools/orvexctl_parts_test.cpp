@@ -9,6 +9,7 @@
 #include "tools/orvexctl/json.h"
 #include "tools/orvexctl/progress.h"
 #include "tools/orvexctl/records.h"
+#include "tools/orvexctl/vendor_check.h"
 
 #include <gtest/gtest.h>
 
@@ -347,6 +348,68 @@ TEST(DeviceApi, BindsAllExportsOfTheLibraryByTheirDecoratedNames) {
     EXPECT_NE(error.find(L"?LoadDllFunctions@@YAHXZ"), std::wstring::npos) << Narrow(error);
     EXPECT_FALSE(other.Load(testutil::ProgramFolder() + L"\\NoSuchLibrary.dll", &error));
     EXPECT_NE(error.find(L"NoSuchLibrary.dll"), std::wstring::npos);
+}
+
+// What is missing of the vendor's installation is named, first folder
+// first; the device library may carry either of its names in the 64-bit
+// edition.
+TEST(VendorCheck, NamesTheFirstMissingFolderOrLibrary) {
+    const struct {
+        const char* what;
+        bool support, mobileDevice, valueLibrary;
+        const wchar_t* deviceLibrary; // nullptr: none
+        const wchar_t* expected;      // nullptr: nothing missing
+    } cases[] = {
+        {"everything", true, true, true, L"iTunesMobileDevice.dll", nullptr},
+        {"no support folder", false, true, false, L"iTunesMobileDevice.dll", L"Apple\\Apple Application Support"},
+        {"no device folder", true, false, true, nullptr, L"Apple\\Mobile Device Support"},
+        {"no value library", true, true, false, L"iTunesMobileDevice.dll", L"CoreFoundation.dll"},
+        {"no device library", true, true, true, nullptr, L"iTunesMobileDevice.dll"},
+#ifdef _WIN64
+        {"the newer name", true, true, true, L"MobileDevice.dll", nullptr},
+#else
+        {"the newer name is not the 32-bit one's", true, true, true, L"MobileDevice.dll", L"iTunesMobileDevice.dll"},
+#endif
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testutil::TempDir common;
+        const std::wstring support = common / L"Apple\\Apple Application Support";
+        const std::wstring mobileDevice = common / L"Apple\\Mobile Device Support";
+        ASSERT_TRUE(::CreateDirectoryW((common / L"Apple").c_str(), nullptr));
+        if (c.support) {
+            ASSERT_TRUE(::CreateDirectoryW(support.c_str(), nullptr));
+        }
+        if (c.mobileDevice) {
+            ASSERT_TRUE(::CreateDirectoryW(mobileDevice.c_str(), nullptr));
+        }
+        if (c.valueLibrary) {
+            ASSERT_TRUE(testutil::WriteFileBytes(support + L"\\CoreFoundation.dll", "MZ"));
+        }
+        if (c.deviceLibrary) {
+            ASSERT_TRUE(testutil::WriteFileBytes(mobileDevice + L"\\" + c.deviceLibrary, "MZ"));
+        }
+        const std::wstring line = MissingVendorInstallation(common.path());
+        if (!c.expected) {
+            EXPECT_EQ(line, L"") << Narrow(line);
+            continue;
+        }
+        EXPECT_NE(line.find(c.expected), std::wstring::npos) << Narrow(line);
+        EXPECT_NE(line.find(L"missing"), std::wstring::npos) << Narrow(line);
+        EXPECT_NE(line.find(L"install the vendor's"), std::wstring::npos) << Narrow(line);
+    }
+    EXPECT_NE(MissingVendorInstallation(L""), L"");
+}
+
+// A message box opened on the thread while the catcher lives closes at once
+// with OK, and its text is kept; once the catcher is gone, nothing is caught.
+TEST(VendorCheck, MessageBoxesAreClosedAndRead) {
+    MessageBoxCatcher catcher;
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(::MessageBoxW(nullptr, L"\u51fd\u6570CFRelease\u672a\u80fd\u52a0\u8f7d", nullptr, MB_OK), IDOK);
+    EXPECT_EQ(::MessageBoxW(nullptr, L"second", L"title", MB_OK | MB_ICONERROR), IDOK);
+    EXPECT_LT(::GetTickCount() - start, 5000u);
+    EXPECT_EQ(catcher.texts(), L"\u51fd\u6570CFRelease\u672a\u80fd\u52a0\u8f7d; second");
 }
 
 } // namespace

@@ -8,13 +8,17 @@ import os
 import plistlib
 import shutil
 import sys
+import subprocess
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "ipa"))
 import ipa_fixtures  # noqa: E402
-from orvexctl_harness import IPAD2, IPHONE4S, Farm, record_fields, unix_path  # noqa: E402
+from orvexctl_harness import BUILD, IPAD2, IPHONE4S, Farm, record_fields, unix_path  # noqa: E402
+
+EDITION = os.environ.get("ORVEX_EDITION", "32")
 
 FLAGS = {"IsJailbroken", "QuillonIsSystemApp", "QuillonHDIsSystemApp", "ActivationStateAcknowledged",
          "PasswordProtected", "TelephonyCapability"}
@@ -189,6 +193,85 @@ class OneDevice(unittest.TestCase):
         with open(profile, "wb") as f:
             f.write(plistlib.dumps({"UUID": "2F4D1C70-0000-4000-8000-000000000001", "Name": "Team"}))
         self.ok("profile", profile)
+
+
+    def test_archives_and_profiles_in_awkwardly_named_folders(self):
+        for n, folder in enumerate(["游戏 #2", "100% free", "a%20b", "emoji \U0001F600", "L" * 150 + " long"]):
+            with self.subTest(folder=folder):
+                where = os.path.join(self.work, folder)
+                os.makedirs(where)
+                ipa = os.path.join(where, "下载 #%d 100%%.ipa" % n)
+                write_ipa(ipa, "com.example.awkward", "1.%d" % n, "Awkward")
+                self.ok("install", ipa)
+                write_ipa(ipa, "com.example.awkward", "2.%d" % n, "Awkward")
+                self.ok("upgrade", ipa)
+                apps = {a["Identifier"]: a for a in json.loads(self.ok("apps", "--json").out)}
+                self.assertEqual(apps["com.example.awkward"]["Version"], "2.%d" % n)
+                uuid = "2F4D1C70-0000-4000-8000-0000000001%02d" % n
+                profile = os.path.join(where, "Team #1 100%.mobileprovision")
+                with open(profile, "wb") as f:
+                    f.write(plistlib.dumps({"UUID": uuid, "Name": "Team"}))
+                self.ok("profile", profile)
+                profiles = self.farm.description(self.udid)["ProvisioningProfiles"]
+                self.assertIn(uuid, [p["UUID"] for p in profiles])
+                self.ok("uninstall", "com.example.awkward")
+
+
+class NoVendorSoftware(unittest.TestCase):
+    """orvexctl in a prefix of its own, without the vendor's software, or
+    with a value library that lacks a name: it ends within seconds with one
+    line saying why, never waiting on a message box nobody sees."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = tempfile.mkdtemp(prefix="orvexctl-prefix-")
+        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEARCH="win64" if EDITION == "64" else "win32",
+                       WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        subprocess.run(["wineboot", "-i"], env=cls.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        # The tool as a user installs it: with the device library, away from
+        # the stand-ins of the build folder (which it would load first).
+        cls.tool = os.path.join(cls.prefix, "drive_c", "orvexctl")
+        os.makedirs(cls.tool)
+        for name in ("orvexctl.exe", "OrvexDevice.dll"):
+            shutil.copy(os.path.join(BUILD, "bin", name), cls.tool)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, timeout=60)
+        shutil.rmtree(cls.prefix, ignore_errors=True)
+
+    def run_ctl(self, *args):
+        start = time.monotonic()
+        process = subprocess.run(["wine", os.path.join(self.tool, "orvexctl.exe")] + list(args), env=self.env,
+                                 capture_output=True, stdin=subprocess.DEVNULL, timeout=60)
+        return process.returncode, process.stderr.decode("utf-8"), time.monotonic() - start
+
+    def common_files(self):
+        # The edition's own common files folder: in a 32-bit prefix the only
+        # one, in a 64-bit prefix the 64-bit one.
+        return os.path.join(self.prefix, "drive_c", "Program Files", "Common Files")
+
+    def test_missing_software_is_named_and_a_box_is_read_not_waited_on(self):
+        apple = os.path.join(self.common_files(), "Apple")
+        shutil.rmtree(apple, ignore_errors=True)
+        code, err, seconds = self.run_ctl("list")
+        self.assertEqual(code, 1, err)
+        self.assertRegex(err, r"Apple Application Support is missing; install the vendor's (32|64)-bit device support")
+        self.assertLess(seconds, 20)
+
+        # A value library that lacks a name: the library shows a box, which
+        # orvexctl closes at once and prints.
+        support = os.path.join(apple, "Apple Application Support")
+        device = os.path.join(apple, "Mobile Device Support")
+        os.makedirs(support)
+        os.makedirs(device)
+        shutil.copy(os.path.join(BUILD, "bin", "variants", "cf-missing-function", "CoreFoundation.dll"), support)
+        shutil.copy(os.path.join(BUILD, "bin", "iTunesMobileDevice.dll"), device)
+        code, err, seconds = self.run_ctl("list")
+        self.assertEqual(code, 1, err)
+        self.assertIn("函数CFAllocatorGetContext未能加载", err)
+        self.assertLess(seconds, 20)
 
 
 class TwoDevices(unittest.TestCase):

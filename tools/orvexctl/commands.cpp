@@ -8,6 +8,7 @@
 #include "tools/orvexctl/progress.h"
 #include "tools/orvexctl/records.h"
 #include "tools/orvexctl/transfer_plan.h"
+#include "tools/orvexctl/vendor_check.h"
 
 #include <algorithm>
 #include <memory>
@@ -729,10 +730,15 @@ class VendorBinding {
 };
 
 int RunWithLibrary(const DeviceApi& api, const Options& options, const Command& command) {
+    // The library shows what went wrong in a message box; nobody would see
+    // it here, so each box is closed at once and its text printed instead.
+    std::unique_ptr<MessageBoxCatcher> catcher = std::make_unique<MessageBoxCatcher>();
     VendorBinding binding(api);
+    const std::wstring boxes = catcher->texts();
+    catcher.reset();
     if (!binding.bound()) {
-        Complain(L"the device support libraries could not be bound (LoadDllFunctions returned 0); "
-                 L"is the vendor's device software installed?");
+        Complain(L"the device support libraries could not be bound (LoadDllFunctions returned 0)" +
+                 (boxes.empty() ? std::wstring(L"; is the vendor's device software installed?") : L": " + boxes));
         return kExitFailed;
     }
     Context c{api, options, std::wstring(), LogWatch()};
@@ -797,6 +803,11 @@ int RunCommandLine(const Options& options) {
                                    ? L"missing arguments"
                                    : L"unexpected argument " + options.arguments[command->arguments];
         return UsageError(message, command);
+    }
+    const std::wstring missing = MissingVendorInstallation();
+    if (!missing.empty()) {
+        Complain(missing);
+        return kExitFailed;
     }
     DeviceLibrary library;
     std::wstring error;
