@@ -36,3 +36,18 @@ function(orvex_add_gtest name)
                                             FIXTURES_REQUIRED wineprefix)
     add_dependencies(orvex_tests ${name})
 endfunction()
+
+# The version, for code (ORVEX_VERSION_TEXT) and resources (orvex_version.h
+# in the build folder).
+configure_file(${CMAKE_SOURCE_DIR}/cmake/orvex_version.h.in ${CMAKE_BINARY_DIR}/generated/orvex_version.h @ONLY)
+
+# A version resource for a binary of the project: its description and file
+# name, the project's version.
+function(orvex_version_resource target description filename)
+    set(ORVEX_FILE_DESCRIPTION "${description}")
+    set(ORVEX_ORIGINAL_FILENAME "${filename}")
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+endfunction()

@@ -5,6 +5,8 @@
 #include "device/export_guard.h"
 #include "platform/vendor_loader.h"
 
+#include "orvex_version.h"
+
 int LoadDllFunctions() {
     return GuardedExport(L"LoadDllFunctions", [] { return LoadVendorLibraries(); });
 }
@@ -19,8 +21,17 @@ void UnloadDllFunctions() {
     });
 }
 
-// One and the same function under the two export names. What the library
-// would report here is not defined, so the buffer is left unchanged.
-void GetDllVersion(wchar_t* /*buffer*/, int /*capacity*/) {}
+// One and the same function under the two export names: the library's
+// version ("1.0.0"), cut to the capacity and always terminated; no buffer
+// or no room leaves nothing written.
+void GetDllVersion(wchar_t* buffer, int capacity) {
+    if (!buffer || capacity <= 0)
+        return;
+    const wchar_t* version = ORVEX_VERSION_TEXT;
+    int n = 0;
+    for (; n + 1 < capacity && version[n]; ++n)
+        buffer[n] = version[n];
+    buffer[n] = L'\0';
+}
 
 void GetCopyRight(wchar_t* buffer, int capacity) { GetDllVersion(buffer, capacity); }
