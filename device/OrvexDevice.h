@@ -11,7 +11,7 @@
 // reason for a 0 is written to the daily log (Documents\Tevrin\Logs).
 // Nothing is thrown across this interface. All functions are __cdecl and
 // are exported under the names a Microsoft compiler gives these
-// declarations (see OrvexDevice.def).
+// declarations.
 //
 // Text fields hold at most their capacity in UTF-16 units, the terminating
 // zero included; a longer value is cut at capacity - 1 units, never between

@@ -28,6 +28,7 @@ packages=(
     fonts-wqy-microhei fonts-dejavu-core
     dpkg-dev libplist-utils pngcheck
     clang-format cppcheck
+    zip osslsigncode openssl
 )
 want32=
 if "$here/can-run-32bit.sh"; then
