@@ -22,7 +22,11 @@ struct Answer {
     int delayMs = 0;     // pause after each send
     int resetAfter = -1; // >= 0: send this many body bytes, then reset the connection
     bool drop = false;   // close without answering
-    bool last = false;   // the server ends after this answer
+    // "headers": answer nothing; "body": the headers and `stallAfter` body
+    // bytes. Then silence until the server stops.
+    std::string stall;
+    int stallAfter = 0;
+    bool last = false; // the server ends after this answer
 };
 
 class PackageServer {

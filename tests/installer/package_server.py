@@ -19,6 +19,11 @@ address. The tests steer it through files in CONTROL_FOLDER:
                   reset_after send this many body bytes, then reset the
                               connection
                   drop        close the connection without an answer
+                  stall       "headers": answer nothing at all; "body": send
+                              the headers and stall_after body bytes; then
+                              hold the connection, silent, until the server
+                              stops
+                  stall_after body bytes sent before a body stall
                   last        the server ends after this answer (later
                               connections are refused)
 - requests.log  one request line per request, appended;
@@ -49,6 +54,10 @@ class Handler(BaseHTTPRequestHandler):
             log.write(self.requestline + "\n")
         answer = server.next_answer()
         server.ending = bool(answer.get("last"))
+        if answer.get("stall") == "headers":
+            server.hold()
+            self.close_connection = True
+            return
         if answer.get("drop"):
             self.close_connection = True
             return
@@ -72,6 +81,9 @@ class Handler(BaseHTTPRequestHandler):
         reset_after = answer.get("reset_after")
         if reset_after is not None:
             body = body[: int(reset_after)]
+        stall = answer.get("stall") == "body"
+        if stall:
+            body = body[: int(answer.get("stall_after", 0))]
         try:
             for start in range(0, len(body), chunk):
                 self.wfile.write(body[start : start + chunk])
@@ -80,6 +92,10 @@ class Handler(BaseHTTPRequestHandler):
                     time.sleep(delay)
         except OSError:
             return  # the client went away
+        if stall:
+            self.server.hold()
+            self.close_connection = True
+            return
         if reset_after is not None:
             # SO_LINGER with a zero time-out: the close resets the connection.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -95,6 +111,17 @@ class PackageServer(HTTPServer):
         self.requests = 0
         self.ending = False
         self.timeout = 0.2
+        self.deadline = time.monotonic() + 3600
+
+    def stopping(self):
+        return (time.monotonic() >= self.deadline or os.path.exists(os.path.join(self.control, "stop"))
+                or not os.path.isdir(self.control))
+
+    def hold(self):
+        """A silent server: waits, sending nothing, until it stops."""
+        while not self.stopping():
+            time.sleep(0.05)
+        self.ending = True
 
     def next_answer(self):
         try:
@@ -124,11 +151,8 @@ def main():
         f.write(str(server.server_address[1]))
     os.replace(port_file + ".tmp", port_file)
 
-    deadline = time.monotonic() + args.max_seconds
-    stop = os.path.join(args.control, "stop")
-    while (not server.ending
-           and server.requests < args.max_requests and time.monotonic() < deadline and not os.path.exists(stop)
-           and os.path.isdir(args.control)):
+    server.deadline = time.monotonic() + args.max_seconds
+    while not server.ending and server.requests < args.max_requests and not server.stopping():
         server.handle_request()
     server.server_close()
 
