@@ -61,8 +61,7 @@ CInstallOrvexDlg::CInstallOrvexDlg(HWND hParent) : CSkinDialog(IDD_INSTALLORVEX_
 }
 
 CInstallOrvexDlg::~CInstallOrvexDlg() {
-    m_bClosing = true;
-    m_bDownloading = false;
+    StopWorker();
     {
         // Waits for a device callback that is still working on the dialog.
         std::lock_guard<std::mutex> hold(g_dialogLock);
@@ -329,6 +328,7 @@ void CInstallOrvexDlg::StartInstallWorker() {
     }
     SetInstallButtonEnabled(false);
     m_hWorkerOwner = m_hWnd;
+    m_pDownloadLink = std::make_shared<DownloadLink>();
     m_hWorker = AppBeginThread(InstallThreadProc, this);
     if (!m_hWorker) {
         SetInstallButtonEnabled(true);
@@ -442,9 +442,16 @@ void CInstallOrvexDlg::DeletePackageFiles() {
         ::DeleteFileW(m_strTabletDebPath.c_str());
 }
 
-void CInstallOrvexDlg::OnClose() {
+void CInstallOrvexDlg::StopWorker() {
     m_bClosing = true;
     m_bDownloading = false;
+    // Closes the download's handles: a worker waiting for the server is let
+    // go at once, so nothing here waits for the network.
+    m_pDownloadLink->Cancel();
+}
+
+void CInstallOrvexDlg::OnClose() {
+    StopWorker();
     ::DeleteFileW(PackageFor(PackageClass::Handset).localPath);
     ::DeleteFileW(PackageFor(PackageClass::Tablet).localPath);
 }
@@ -464,8 +471,7 @@ bool CInstallOrvexDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
     }
     if (msg == WM_DESTROY) {
         // Every way out ends here, Esc included: a running install stops.
-        m_bClosing = true;
-        m_bDownloading = false;
+        StopWorker();
     }
     return CSkinDialog::OnMessage(msg, wParam, lParam, result);
 }

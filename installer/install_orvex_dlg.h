@@ -28,6 +28,7 @@
 #pragma once
 
 #include "installer/device_summary.h"
+#include "installer/download_link.h"
 #include "platform/handles.h"
 #include "skin/skin_dialog.h"
 
@@ -92,6 +93,9 @@ class CInstallOrvexDlg : public CSkinDialog {
 
     // The window is closing or gone; a running install stops at its next step.
     bool Closing() const { return m_bClosing; }
+    // The running worker's download link, which the window's close cancels.
+    // Worker's thread (made before the worker starts).
+    std::shared_ptr<DownloadLink> DownloadLinkOf() const { return m_pDownloadLink; }
     // From the worker's thread: a message box owned by the window, unless
     // the window is closing. True when the window is still open after it.
     bool WorkerMessage(const wchar_t* text) const;
@@ -131,8 +135,14 @@ class CInstallOrvexDlg : public CSkinDialog {
     void WaitForInstallWorker();
 
     void OnClose();
+    // The window is going: a running install stops, a blocking download
+    // call is abandoned at once. Window's thread.
+    void StopWorker();
 
     UniqueHandle m_hWorker; // window's thread only
+    // Made afresh on the window's thread before each worker starts; the
+    // worker only uses it, the window only cancels it.
+    std::shared_ptr<DownloadLink> m_pDownloadLink = std::make_shared<DownloadLink>();
 
   private:
     void DeviceArrived(const wchar_t* identifier);

@@ -114,9 +114,13 @@ InternetHandle OpenSession() {
     return session;
 }
 
-InternetHandle OpenAddress(HINTERNET session, const std::wstring& url) {
+HINTERNET OpenRequest(HINTERNET session, const std::wstring& url) {
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_DONT_CACHE | INTERNET_FLAG_TRANSFER_BINARY;
-    return InternetHandle(::InternetOpenUrlW(session, url.c_str(), nullptr, 0, flags, kRequestContext));
+    return ::InternetOpenUrlW(session, url.c_str(), nullptr, 0, flags, kRequestContext);
+}
+
+InternetHandle OpenAddress(HINTERNET session, const std::wstring& url) {
+    return InternetHandle(OpenRequest(session, url));
 }
 
 std::wstring StatusCode(HINTERNET response) { return QueryText(response, HTTP_QUERY_STATUS_CODE); }
@@ -124,20 +128,36 @@ std::wstring StatusCode(HINTERNET response) { return QueryText(response, HTTP_QU
 std::wstring ContentLengthHeader(HINTERNET response) { return QueryText(response, HTTP_QUERY_CONTENT_LENGTH); }
 
 CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& goOn,
-                 const std::function<void(DWORD)>& written) {
-    std::vector<char> buffer(kChunkSize);
-    for (;;) {
+                 const std::function<void(DWORD)>& written, DownloadLink* link) {
+    // The chunk belongs to the read: after a cancel the read may still
+    // fill it when this copy has long ended.
+    struct Chunk {
+        std::vector<char> bytes = std::vector<char>(kChunkSize);
         DWORD got = 0;
-        if (!::InternetReadFile(response, buffer.data(), kChunkSize, &got))
-            return CopyEnd::ReadFailed;
-        if (got == 0)
+        BOOL ok = FALSE;
+    };
+    for (;;) {
+        auto chunk = std::make_shared<Chunk>();
+        auto read = [response, chunk]() -> HINTERNET {
+            chunk->ok = ::InternetReadFile(response, chunk->bytes.data(), kChunkSize, &chunk->got);
+            return nullptr;
+        };
+        if (link) {
+            if (!link->Run(read))
+                return CopyEnd::Cancelled;
+        } else {
+            read();
+        }
+        if (!chunk->ok)
+            return goOn() ? CopyEnd::ReadFailed : CopyEnd::Cancelled;
+        if (chunk->got == 0)
             return CopyEnd::Complete;
         if (!goOn())
             return CopyEnd::Cancelled;
         DWORD put = 0;
-        if (!::WriteFile(file, buffer.data(), got, &put, nullptr) || put != got)
+        if (!::WriteFile(file, chunk->bytes.data(), chunk->got, &put, nullptr) || put != chunk->got)
             return CopyEnd::WriteFailed;
-        written(got);
+        written(chunk->got);
     }
 }
 
@@ -147,41 +167,67 @@ std::wstring PackageAddress(PackageClass packageClass) {
 
 } // namespace download
 
-bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD progressInterval) {
+namespace {
+
+// The download's steps with its handles held by the link; false when the
+// worker must end (told already, or the window is closing).
+bool Fetch(CInstallOrvexDlg& dlg, DownloadLink& link, PackageClass packageClass, DWORD progressInterval) {
     using namespace download;
     const PackageInfo& package = PackageFor(packageClass);
-    InternetHandle session = OpenSession();
-    if (!session) {
+    // The window closing: the partial file goes, nothing is shown.
+    auto closing = [&dlg, &package] {
+        dlg.m_bDownloading = false;
+        ::DeleteFileW(package.localPath);
+        dlg.StopAnimation();
+        return false;
+    };
+    InternetHandle opened = OpenSession();
+    if (!opened) {
         DownloadFailed(dlg, package, kErrSession);
         return false;
     }
-    InternetHandle response = OpenAddress(session.get(), PackageAddress(packageClass));
+    const HINTERNET session = opened.get();
+    if (!link.Adopt(opened.release()))
+        return closing();
+    auto request = std::make_shared<HINTERNET>(nullptr);
+    const std::wstring address = PackageAddress(packageClass);
+    if (!link.Run([session, address, request] { return *request = OpenRequest(session, address); }))
+        return closing();
+    const HINTERNET response = *request;
     if (!response) {
+        if (link.Cancelled() || dlg.Closing())
+            return closing();
         DownloadFailed(dlg, package, kErrAddress);
         return false;
     }
-    std::wstring status = StatusCode(response.get());
+    std::wstring status = StatusCode(response);
     if (status == L"407") {
         // The proxy asks for credentials; the request goes once more without.
         if (!dlg.WorkerMessage(kProxyAuthentication))
-            return false;
-        if (!::HttpSendRequestW(response.get(), nullptr, 0, nullptr, 0)) {
+            return closing();
+        auto sent = std::make_shared<BOOL>(FALSE);
+        if (!link.Run([response, sent]() -> HINTERNET {
+                *sent = ::HttpSendRequestW(response, nullptr, 0, nullptr, 0);
+                return nullptr;
+            }))
+            return closing();
+        if (!*sent) {
+            link.CloseHandles();
             DownloadFailed(dlg, package, kErrResend);
             return false;
         }
-        status = StatusCode(response.get());
+        status = StatusCode(response);
     }
     if (status != L"200") {
-        response.reset();
+        link.CloseHandles();
         DownloadFailed(dlg, package, status.empty() ? std::wstring(kErrNoStatus) : Format(kErrStatus, status));
         return false;
     }
 
-    const int32_t total = ParseContentLength(ContentLengthHeader(response.get()));
+    const int32_t total = ParseContentLength(ContentLengthHeader(response));
     if (total == 0) {
         // Nothing to fetch: the install ends without a word.
-        response.reset();
-        session.reset();
+        link.CloseHandles();
         ::DeleteFileW(package.localPath);
         dlg.StopAnimation();
         return false;
@@ -200,7 +246,7 @@ bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD pro
         }
         dlg.m_bDownloading = true;
         // A close that came before the flag was raised still counts.
-        auto goOn = [&dlg] { return dlg.m_bDownloading && !dlg.Closing(); };
+        auto goOn = [&dlg, &link] { return dlg.m_bDownloading && !dlg.Closing() && !link.Cancelled(); };
         // Every chunk's progress goes to the window, but no more often than
         // the window can sensibly show it; the last one always.
         DWORD lastShown = ::GetTickCount() - progressInterval;
@@ -216,20 +262,16 @@ bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD pro
             if ((done >= total && shown < total) || ::GetTickCount() - lastShown >= progressInterval)
                 show(done);
         };
-        end = CopyBody(response.get(), file.get(), goOn, written);
+        end = CopyBody(response, file.get(), goOn, written, &link);
         if (end == CopyEnd::Complete && shown != dlg.m_nDownloaded)
             show(dlg.m_nDownloaded);
     }
-    response.reset();
+    link.CloseHandles();
 
-    const bool cancelled = !dlg.m_bDownloading || dlg.Closing();
+    const bool cancelled = !dlg.m_bDownloading || dlg.Closing() || link.Cancelled();
+    if (cancelled || end == CopyEnd::Cancelled)
+        return closing();
     dlg.m_bDownloading = false;
-    if (cancelled || end == CopyEnd::Cancelled) {
-        // The window is closing: the partial file goes, nothing is shown.
-        ::DeleteFileW(package.localPath);
-        dlg.StopAnimation();
-        return false;
-    }
     if (end == CopyEnd::ReadFailed) {
         DownloadFailed(dlg, package, kErrRead);
         return false;
@@ -241,4 +283,13 @@ bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD pro
     // A short body is taken as the whole package.
     dlg.m_bDownloaded = true;
     return true;
+}
+
+} // namespace
+
+bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass, DWORD progressInterval) {
+    std::shared_ptr<DownloadLink> link = dlg.DownloadLinkOf();
+    const bool done = Fetch(dlg, *link, packageClass, progressInterval);
+    link->CloseHandles();
+    return done;
 }

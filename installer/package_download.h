@@ -5,6 +5,7 @@
 #pragma once
 
 #include "installer/device_summary.h"
+#include "installer/download_link.h"
 #include "platform/handles.h"
 
 #include <windows.h>
@@ -36,7 +37,9 @@ constexpr DWORD kDownloadProgressInterval = 40;
 // Fetches the package of `packageClass` into its local file. True when the
 // package is there and the install goes on; false when the install worker
 // must end (nothing to download, the window is closing, or a failure that
-// has been shown and the window returned to the download offer).
+// has been shown and the window returned to the download offer). The
+// blocking calls go through the dialog's download link, so the window's
+// close ends the download at once.
 // `progressInterval` is for measurements: 0 hands over every chunk's progress.
 bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass,
                      DWORD progressInterval = kDownloadProgressInterval);
@@ -59,6 +62,7 @@ constexpr DWORD kChunkSize = 10240;
 // and the connect time-out, back-off and retry count of the download.
 InternetHandle OpenSession();
 // A GET of `url` that bypasses every cache, read as binary.
+HINTERNET OpenRequest(HINTERNET session, const std::wstring& url);
 InternetHandle OpenAddress(HINTERNET session, const std::wstring& url);
 // The response's status code as text ("200"); empty when unreadable.
 std::wstring StatusCode(HINTERNET response);
@@ -68,9 +72,10 @@ std::wstring ContentLengthHeader(HINTERNET response);
 enum class CopyEnd { Complete, Cancelled, ReadFailed, WriteFailed };
 // Copies the body into `file` in chunks of kChunkSize: reads a chunk, stops
 // at the body's end (a read of 0 bytes), stops when `goOn()` is false before
-// the chunk is written, writes it and tells `written(bytes)`.
+// the chunk is written, writes it and tells `written(bytes)`. With a link,
+// each read runs through it (a cancel ends the copy as Cancelled).
 CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& goOn,
-                 const std::function<void(DWORD)>& written);
+                 const std::function<void(DWORD)>& written, DownloadLink* link = nullptr);
 
 // The download address of a package class.
 std::wstring PackageAddress(PackageClass packageClass);

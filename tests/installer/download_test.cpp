@@ -361,4 +361,44 @@ TEST_F(DownloadTest, ClosingTheWindowStopsTheDownloadAtTheNextChunk) {
     }
 }
 
+// The window closed while the server is silent: before its answer, or in
+// the middle of the body. The worker is let go at once, whatever WinINet
+// does with its pending call.
+TEST_F(DownloadTest, ClosingWhileTheServerIsSilentEndsTheWorkerAtOnce) {
+    const std::string body = testserver::PatternBytes(100000, 6);
+    const struct {
+        const char* name;
+        Answer answer;
+    } cases[] = {
+        {"no answer yet", {.stall = "headers"}},
+        {"body stalled at 30000 bytes", {.body = body, .stall = "body", .stallAfter = 30000}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Restart());
+        m_seams.Clear();
+        // A server of its own: a stalled one answers nobody else until it goes.
+        testserver::PackageServer server(5, 60);
+        ASSERT_TRUE(server.ok());
+        testserver::ProxySetting proxy(server.port());
+        ASSERT_TRUE(server.Serve({c.answer}));
+        PlugInWithoutPackage();
+        Click();
+        ASSERT_TRUE(testutil::PumpUntil([&] { return !server.Requests().empty(); }, 10000)) << "the request came";
+        testutil::PumpMessages(500); // the server is silent now
+        ASSERT_TRUE(m_dlg->WorkerRunning()) << "the download waits for the server";
+        const DWORD start = ::GetTickCount();
+        ::SendMessageW(m_dlg->m_hWnd, WM_CLOSE, 0, 0);
+        EXPECT_LT(::GetTickCount() - start, 1000u) << "the close itself does not wait";
+        ASSERT_TRUE(FinishInstall(10000));
+        EXPECT_LT(::GetTickCount() - start, 2000u) << "the worker ended soon after the close";
+        EXPECT_TRUE(WindowClosed());
+        EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "no partial file";
+        EXPECT_FALSE(m_dlg->m_bDownloaded);
+        EXPECT_TRUE(fakecalls::EventsStartingWith("info ").empty());
+        EXPECT_TRUE(fakecalls::EventsStartingWith("upload ").empty()) << "nothing uploaded";
+        EXPECT_TRUE(m_seams.boxes().empty()) << "a close is not a failure to tell";
+    }
+}
+
 } // namespace
