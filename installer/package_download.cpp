@@ -22,6 +22,8 @@ constexpr wchar_t kErrNoStatus[] = L"下载失败：下载服务器没有应答�
 constexpr wchar_t kErrLocalFile[] = L"下载失败：无法创建文件 %s，请检查磁盘后重试";
 constexpr wchar_t kErrRead[] = L"下载失败：接收数据时出错，请检查网络连接后重试";
 constexpr wchar_t kErrWrite[] = L"下载失败：写入文件 %s 时出错，请检查磁盘空间后重试";
+constexpr wchar_t kErrShort[] = L"下载失败：下载的数据不完整（收到 %s），请检查网络连接后重试";
+constexpr wchar_t kErrLong[] = L"下载失败：下载的数据多于服务器所说的大小（收到 %s），请稍后重试";
 
 constexpr DWORD kConnectTimeout = 30000;
 constexpr DWORD kConnectBackoff = 1000;
@@ -280,7 +282,15 @@ bool Fetch(CInstallOrvexDlg& dlg, DownloadLink& link, PackageClass packageClass,
         DownloadFailed(dlg, package, Format(kErrWrite, package.localPath));
         return false;
     }
-    // A short body is taken as the whole package.
+    // Complete means every announced byte: a server that closes early looks
+    // to WinINet like the body's end, and a cut package must never reach the
+    // device.
+    const int32_t received = dlg.m_nDownloaded;
+    if (received != total) {
+        const std::wstring counts = std::to_wstring(received) + L"/" + std::to_wstring(total) + L" 字节";
+        DownloadFailed(dlg, package, Format(received < total ? kErrShort : kErrLong, counts));
+        return false;
+    }
     dlg.m_bDownloaded = true;
     return true;
 }

@@ -35,11 +35,11 @@ int32_t ParseContentLength(const std::wstring& header);
 constexpr DWORD kDownloadProgressInterval = 40;
 
 // Fetches the package of `packageClass` into its local file. True when the
-// package is there and the install goes on; false when the install worker
-// must end (nothing to download, the window is closing, or a failure that
-// has been shown and the window returned to the download offer). The
-// blocking calls go through the dialog's download link, so the window's
-// close ends the download at once.
+// package is there, every byte the server announced and no more, and the
+// install goes on; false when the install worker must end (nothing to
+// download, the window is closing, or a failure that has been shown and the
+// window returned to the download offer). The blocking calls go through the
+// dialog's download link, so the window's close ends the download at once.
 // `progressInterval` is for measurements: 0 hands over every chunk's progress.
 bool DownloadPackage(CInstallOrvexDlg& dlg, PackageClass packageClass,
                      DWORD progressInterval = kDownloadProgressInterval);
