@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -291,6 +294,140 @@ TEST_F(EndToEnd, CloseButtonDuringTheDownloadEndsTheProgramCleanly) {
 }
 
 TEST_F(EndToEnd, EscDuringTheDownloadEndsTheProgramCleanly) { CloseDuringTheDownload(m_farm, m_app, m_window, true); }
+
+// The window closed while the server is silent, before its answer or in the
+// middle of the body: the program ends within seconds all the same.
+void CloseWhileTheServerIsSilent(testfarm::SimulatedFarm& farm, automation::Installer& app, HWND window,
+                                 const testserver::Answer& answer) {
+    testserver::PackageServer server(5, 90);
+    ASSERT_TRUE(server.ok());
+    testserver::ProxySetting proxy(server.port());
+    ASSERT_TRUE(server.Serve({answer}));
+    ASSERT_TRUE(::DeleteFileW(kHandsetFile));
+    std::wstring id = farm.Create(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(::GetDlgItem(window, kIdInstall)) != FALSE; }, 3000));
+    Click(::GetDlgItem(window, kIdInstall));
+    ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }, 5000));
+    ::Sleep(1000); // the server has fallen silent
+    ASSERT_TRUE(app.Running());
+    const DWORD start = ::GetTickCount();
+    Click(::GetDlgItem(window, kIdClose));
+    auto status = app.WaitForExit(5000);
+    ASSERT_TRUE(status) << "the program ended within 5 s of the close";
+    std::printf("[ measure  ] the program ended %lu ms after the close\n", ::GetTickCount() - start);
+    EXPECT_EQ(*status, 0u);
+    EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "the partial download is gone";
+    EXPECT_FALSE(IsLocalFile(kTabletFile));
+    EXPECT_EQ(FileBytes(farm.HostPath(id, kAutoInstalled)), "<absent>") << "nothing uploaded";
+}
+
+TEST_F(EndToEnd, CloseWhileTheServerHasNotAnsweredEndsTheProgramWithinSeconds) {
+    CloseWhileTheServerIsSilent(m_farm, m_app, m_window, {.stall = "headers"});
+}
+
+TEST_F(EndToEnd, CloseWhileTheBodyHasStalledEndsTheProgramWithinSeconds) {
+    CloseWhileTheServerIsSilent(m_farm, m_app, m_window,
+                                {.body = testserver::PatternBytes(200000, 7), .stall = "body", .stallAfter = 60000});
+}
+
+// Asks the window for an answer (WM_NULL) every 100 ms from a thread of its
+// own while it lives, and keeps the longest wait; a window that does not
+// answer within 2 s counts as frozen.
+class Watchdog {
+  public:
+    explicit Watchdog(HWND window)
+        : m_thread([this, window] {
+              while (!m_stop) {
+                  const DWORD start = ::GetTickCount();
+                  DWORD_PTR result = 0;
+                  if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result) && ::IsWindow(window))
+                      ++m_frozen;
+                  m_longest = std::max<DWORD>(m_longest, ::GetTickCount() - start);
+                  ++m_asked;
+                  ::Sleep(100);
+              }
+          }) {}
+    ~Watchdog() { Stop(); }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    int frozen() const { return m_frozen; }
+    int asked() const { return m_asked; }
+    DWORD longest() const { return m_longest; }
+
+  private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_frozen{0}, m_asked{0};
+    std::atomic<DWORD> m_longest{0};
+    std::thread m_thread;
+};
+
+// Twenty clicks on a slow device link, with a download server that cuts,
+// refuses and trickles, then serves the package: bursts of clicks while a
+// download runs, one more after each failure, and the window answers
+// within 2 s throughout.
+TEST_F(EndToEnd, TwentyClicksAcrossFailuresAndRetriesNeverFreezeTheWindow) {
+    testserver::PackageServer server(20, 200);
+    ASSERT_TRUE(server.ok());
+    testserver::ProxySetting proxy(server.port());
+    const std::string embedded = EmbeddedHandsetPackage();
+    ASSERT_NE(embedded, "<absent>");
+    const std::string half = embedded.substr(0, embedded.size() / 2);
+    const std::string total = std::to_string(embedded.size());
+    ASSERT_TRUE(server.Serve({
+        {.body = half, .length = total},                                    // cut at half
+        {.status = 503},                                                    // refused
+        {.body = embedded.substr(0, embedded.size() - 1), .length = total}, // one byte short
+        {.body = half, .length = total, .chunk = 2048, .delayMs = 40},      // trickles, then cut
+        {.body = embedded, .chunk = 8192, .delayMs = 20},                   // the whole package
+    }));
+    ASSERT_TRUE(::DeleteFileW(kHandsetFile));
+    std::wstring id = m_farm.Create(testfarm::kIPhone4S);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(m_farm.SetFault(id, L"latency", 300));
+    ASSERT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 10000)) << "点击下载";
+
+    Watchdog watchdog(m_window);
+    int clicks = 0;
+    DWORD slowestDisable = 0;
+    constexpr int kAttempts = 5; // four failures, then the whole package
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        SCOPED_TRACE(attempt);
+        // One more click as soon as the offer is back after a failure.
+        ASSERT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 10000)) << "offered again";
+        const DWORD clicked = ::GetTickCount();
+        Click(::GetDlgItem(m_window, kIdInstall));
+        ++clicks;
+        ASSERT_TRUE(WaitUntil([&] { return !InstallEnabled(); }, 2000)) << "the click was taken at once";
+        slowestDisable = std::max<DWORD>(slowestDisable, ::GetTickCount() - clicked);
+        // A burst of clicks while the install runs: the button is disabled.
+        for (int more = 0; more < 3; ++more, ++clicks) {
+            ::Sleep(60);
+            Click(::GetDlgItem(m_window, kIdInstall));
+        }
+        if (attempt == kAttempts)
+            break;
+        auto box = WaitForMessageBox(m_app.pid(), 20000);
+        ASSERT_TRUE(box) << "the failure is told";
+        EXPECT_EQ(box->text.rfind(L"下载失败：", 0), 0u) << std::string(box->text.begin(), box->text.end());
+        ASSERT_TRUE(Answer(*box, IDOK));
+        EXPECT_FALSE(IsLocalFile(kHandsetFile)) << "no partial file";
+        EXPECT_EQ(FileBytes(m_farm.HostPath(id, kAutoInstalled)), "<absent>") << "nothing on the device";
+        EXPECT_EQ(server.Requests().size(), static_cast<size_t>(attempt)) << "one download per taken click";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return IsDark(ArrowColour()); }, 60000)) << "安装成功，请重启设备";
+    watchdog.Stop();
+    std::printf("[ measure  ] %d clicks; the window answered %d times, the longest in %lu ms; a click disabled "
+                "the button within %lu ms\n",
+                clicks, watchdog.asked(), watchdog.longest(), slowestDisable);
+    EXPECT_GE(clicks, 20);
+    EXPECT_EQ(watchdog.frozen(), 0) << "the window never froze";
+    EXPECT_GT(watchdog.asked(), 20);
+    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == embedded) << "the whole package, once";
+    EXPECT_TRUE(m_app.Running());
+}
 
 TEST_F(EndToEnd, EnterShowsTheLetterAAndTheWindowStays) {
     PressEnter(m_window);
