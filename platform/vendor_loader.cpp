@@ -4,6 +4,7 @@
 #include "platform/seams.h"
 #include "platform/text.h"
 #include "platform/vendor_calls.h"
+#include "platform/vendor_folders.h"
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
@@ -17,21 +18,9 @@
 
 namespace {
 
-constexpr int kCommonFilesX86 = 0x2C; // CSIDL_PROGRAM_FILES_COMMONX86
-constexpr int kCommonFiles = 0x2B;    // CSIDL_PROGRAM_FILES_COMMON
+using vendor_folders::kCommonFolders;
+using vendor_folders::kDeviceLibraryNames;
 
-#ifdef _WIN64
-// The vendor's 64-bit installation is under the 64-bit common files folder;
-// the (x86) one holds 32-bit libraries that this process cannot load. Newer
-// vendor releases name the device library MobileDevice.dll.
-constexpr int kCommonFolders[] = {kCommonFiles};
-constexpr const wchar_t* kDeviceLibraryNames[] = {L"iTunesMobileDevice.dll", L"MobileDevice.dll"};
-#else
-// A 32-bit process: the (x86) folder first; on 32-bit Windows, where that
-// folder does not exist, the common files folder.
-constexpr int kCommonFolders[] = {kCommonFilesX86, kCommonFiles};
-constexpr const wchar_t* kDeviceLibraryNames[] = {L"iTunesMobileDevice.dll"};
-#endif
 constexpr DWORD kPathCapacity = 65535;
 
 struct LoaderState {

@@ -1,5 +1,7 @@
 #include "sim/farm/location.h"
 
+#include "platform/vendor_folders.h"
+
 #include <shlobj.h>
 
 namespace simfarm {
@@ -27,18 +29,17 @@ std::wstring FarmFolderBeside(HMODULE module) {
 }
 
 std::wstring InstalledFarmFolder() {
-    // Where the vendor's installation of this edition lives: the (x86)
-    // common files folder for 32-bit programs (the plain one on 32-bit
-    // Windows), the 64-bit one for 64-bit programs.
+    // Where the vendor's installation of this edition lives.
     wchar_t common[MAX_PATH] = {};
-#ifdef _WIN64
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
+    bool found = false;
+    for (int csidl : vendor_folders::kCommonFolders) {
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, common))) {
+            found = true;
+            break;
+        }
+    }
+    if (!found)
         return std::wstring();
-#else
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, common)) &&
-        FAILED(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMON, nullptr, SHGFP_TYPE_CURRENT, common)))
-        return std::wstring();
-#endif
     std::wstring folder = common;
     if (!folder.empty() && folder.back() != L'\\')
         folder += L'\\';

@@ -1,6 +1,7 @@
 #include "tests/support/test_util.h"
 
 #include "platform/file.h"
+#include "platform/vendor_folders.h"
 
 #include <shlobj.h>
 
@@ -9,12 +10,7 @@
 namespace testutil {
 
 std::wstring VendorCommonFiles() {
-#ifdef _WIN64
-    const int folders[] = {CSIDL_PROGRAM_FILES_COMMON};
-#else
-    const int folders[] = {CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROGRAM_FILES_COMMON};
-#endif
-    for (int csidl : folders) {
+    for (int csidl : vendor_folders::kCommonFolders) {
         wchar_t path[MAX_PATH] = {};
         if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
             return path;

@@ -1,5 +1,7 @@
 #include "tools/orvexctl/vendor_check.h"
 
+#include "platform/vendor_folders.h"
+
 #include <shlobj.h>
 
 namespace orvexctl {
@@ -18,13 +20,11 @@ bool IsFile(const std::wstring& path) {
 
 #ifdef _WIN64
 const wchar_t kEdition[] = L"64-bit";
-const int kCommonFolders[] = {CSIDL_PROGRAM_FILES_COMMON};
-const wchar_t* const kDeviceLibraries[] = {L"iTunesMobileDevice.dll", L"MobileDevice.dll"};
 #else
 const wchar_t kEdition[] = L"32-bit";
-const int kCommonFolders[] = {CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROGRAM_FILES_COMMON};
-const wchar_t* const kDeviceLibraries[] = {L"iTunesMobileDevice.dll"};
 #endif
+using vendor_folders::kCommonFolders;
+const auto& kDeviceLibraries = vendor_folders::kDeviceLibraryNames;
 
 std::wstring InstallHint() {
     return std::wstring(L"; install the vendor's ") + kEdition +
