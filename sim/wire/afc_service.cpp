@@ -118,7 +118,7 @@ class AfcSession {
     Outcome Open(Arguments& args);
     Outcome Read(Arguments& args, const DeviceState& state);
     Outcome Write(const DeviceState& state);
-    Outcome OnHandle(Arguments& args);
+    Outcome OnHandle(Arguments& args, const DeviceState& state);
     Outcome PathEdit(Arguments& args);
     Outcome Link(Arguments& args);
     Outcome SetTime(Arguments& args);
@@ -232,6 +232,15 @@ AfcSession::Outcome AfcSession::DeviceInfo(const DeviceState& state) {
     return Data(Joined(pairs));
 }
 
+// The free space the device reports (1 GiB when it reports none): no file
+// grows beyond it at once.
+uint64_t FreeBytes(const DeviceState& state) {
+    const simfarm::Value* values =
+        state.description ? simfarm::DomainOf(*state.description, simfarm::kAfcDomain) : nullptr;
+    int64_t free = values ? values->GetInteger("FSFreeBytes") : 0;
+    return free > 0 ? static_cast<uint64_t>(free) : 1ull << 30;
+}
+
 AfcSession::Outcome AfcSession::Open(Arguments& args) {
     uint64_t mode = 0;
     std::string path;
@@ -306,7 +315,7 @@ AfcSession::Outcome AfcSession::Write(const DeviceState& state) {
 }
 
 // Seek, tell, close, set size and lock: a handle first.
-AfcSession::Outcome AfcSession::OnHandle(Arguments& args) {
+AfcSession::Outcome AfcSession::OnHandle(Arguments& args, const DeviceState& state) {
     uint64_t handle = 0;
     if (!args.Number(&handle))
         return Status(simfarm::kAfcInvalidArgument);
@@ -333,6 +342,8 @@ AfcSession::Outcome AfcSession::OnHandle(Arguments& args) {
             return Status(simfarm::kAfcInvalidArgument);
         if (!simfarm::ModeCanWrite(file->mode))
             return Status(simfarm::kAfcPermissionDenied);
+        if (size > FreeBytes(state))
+            return Status(simfarm::kAfcNoSpaceLeft);
         return Status(file->SetSize(size) ? simfarm::kAfcSuccess : simfarm::kAfcIoError);
     }
     case afc::kFileLock: {
@@ -407,7 +418,7 @@ AfcSession::Outcome AfcSession::Dispatch(const DeviceState& state) {
     case afc::kFileClose:
     case afc::kFileSetSize:
     case afc::kFileLock:
-        return OnHandle(args);
+        return OnHandle(args, state);
     case afc::kRemovePath:
     case afc::kMakeDirectory:
     case afc::kRemovePathAndContents:

@@ -139,17 +139,17 @@ std::string AfcClient::U64(uint64_t value) {
     return std::string(reinterpret_cast<char*>(bytes), 8);
 }
 
-bool AfcClient::Send(uint64_t operation, const std::string& parameters, const std::string& payload) {
+bool AfcClient::Send(uint64_t operation, const std::string& parameters, const char* payload, size_t payloadSize) {
     simwire::AfcHeader h;
     h.thisLength = simwire::kAfcHeaderSize + parameters.size();
-    h.entireLength = h.thisLength + payload.size();
+    h.entireLength = h.thisLength + payloadSize;
     h.number = m_number++;
     h.operation = operation;
-    std::string packet(simwire::kAfcHeaderSize, '\0');
-    simwire::EncodeAfcHeader(h, reinterpret_cast<unsigned char*>(packet.data()));
-    packet += parameters;
-    packet += payload;
-    return SendAll(m_socket, packet.data(), packet.size());
+    m_packet.assign(simwire::kAfcHeaderSize, '\0');
+    simwire::EncodeAfcHeader(h, reinterpret_cast<unsigned char*>(m_packet.data()));
+    m_packet += parameters;
+    m_packet.append(payload, payloadSize);
+    return SendAll(m_socket, m_packet.data(), m_packet.size());
 }
 
 AfcReply AfcClient::Receive() {
@@ -159,10 +159,14 @@ AfcReply AfcClient::Receive() {
     if (!ReadAll(m_socket, head, sizeof head) || !simwire::DecodeAfcHeader(head, &h) ||
         h.entireLength > simwire::kMostAfcPacket + simwire::kMostAfcRead)
         return reply;
-    reply.parameters.resize(static_cast<size_t>(h.thisLength - simwire::kAfcHeaderSize));
+    const size_t parameters = static_cast<size_t>(h.thisLength - simwire::kAfcHeaderSize);
+    if (parameters > 0) {
+        reply.parameters.resize(parameters);
+        if (!ReadAll(m_socket, reply.parameters.data(), parameters))
+            return reply;
+    }
     reply.payload.resize(static_cast<size_t>(h.entireLength - h.thisLength));
-    if (!ReadAll(m_socket, reply.parameters.data(), reply.parameters.size()) ||
-        !ReadAll(m_socket, reply.payload.data(), reply.payload.size()))
+    if (!ReadAll(m_socket, reply.payload.data(), reply.payload.size()))
         return reply;
     reply.received = true;
     reply.operation = h.operation;
@@ -198,8 +202,10 @@ int64_t AfcClient::Read(uint64_t handle, uint64_t length, std::string* data) {
     return reply.status();
 }
 
-int64_t AfcClient::Write(uint64_t handle, const std::string& data) {
-    return Call(simwire::afc::kFileWrite, U64(handle), data).status();
+int64_t AfcClient::Write(uint64_t handle, const char* data, size_t size) {
+    if (!Send(simwire::afc::kFileWrite, U64(handle), data, size))
+        return -1;
+    return Receive().status();
 }
 
 int64_t AfcClient::Close(uint64_t handle) { return StatusOf(simwire::afc::kFileClose, U64(handle)); }

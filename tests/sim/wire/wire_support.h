@@ -74,7 +74,10 @@ class AfcClient {
   public:
     explicit AfcClient(SOCKET socket) : m_socket(socket) {}
 
-    bool Send(uint64_t operation, const std::string& parameters, const std::string& payload = std::string());
+    bool Send(uint64_t operation, const std::string& parameters, const std::string& payload = std::string()) {
+        return Send(operation, parameters, payload.data(), payload.size());
+    }
+    bool Send(uint64_t operation, const std::string& parameters, const char* payload, size_t payloadSize);
     AfcReply Receive();
     AfcReply Call(uint64_t operation, const std::string& parameters, const std::string& payload = std::string());
 
@@ -84,7 +87,8 @@ class AfcClient {
     int64_t Open(const std::string& path, uint64_t mode, uint64_t* handle);
     // Reads up to `length` bytes: the status (0 with data) and the data.
     int64_t Read(uint64_t handle, uint64_t length, std::string* data);
-    int64_t Write(uint64_t handle, const std::string& data);
+    int64_t Write(uint64_t handle, const std::string& data) { return Write(handle, data.data(), data.size()); }
+    int64_t Write(uint64_t handle, const char* data, size_t size);
     int64_t Close(uint64_t handle);
     // NUL-separated texts of a data reply; the status on failure.
     int64_t Texts(uint64_t operation, const std::string& path, std::vector<std::string>* texts);
@@ -96,6 +100,7 @@ class AfcClient {
   private:
     SOCKET m_socket;
     uint64_t m_number = 0;
+    std::string m_packet; // kept between requests, so large ones cost no new allocation
 };
 
 // The property-list framing from the client's side.
