@@ -31,6 +31,8 @@ packages=(
     dpkg-dev libplist-utils pngcheck
     clang-format cppcheck
     zip osslsigncode openssl
+    # The open device tools run against devicesim serve by the tests.
+    ideviceinstaller
 )
 want32=
 if "$here/can-run-32bit.sh"; then
