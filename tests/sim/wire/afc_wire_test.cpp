@@ -58,6 +58,8 @@ TEST_F(AfcWireTest, FilesWrittenReadAndEditedOnTheWholeTree) {
     EXPECT_EQ("", back) << "the end of the file is an empty answer";
     EXPECT_EQ(0, afc.StatusOf(kFileLock, C::U64(handle) + C::U64(2 | 4)));
     EXPECT_EQ(0, afc.StatusOf(kFileSetSize, C::U64(handle) + C::U64(5000)));
+    EXPECT_EQ(simfarm::kAfcNoSpaceLeft, afc.StatusOf(kFileSetSize, C::U64(handle) + C::U64(1ull << 50)))
+        << "no file grows beyond the device's free space";
     EXPECT_EQ(0, afc.Close(handle));
     EXPECT_EQ(bytes.substr(0, 5000), HostBytes(L"/var/mobile/Media/w/a.bin"));
 
