@@ -2,12 +2,13 @@
 // simulated device and read back with AFC packets over a loopback TCP
 // connection, beside a plain loopback TCP copy of the same bytes made by
 // this program in the same run; best of three rounds each, for a few
-// request sizes.
+// request sizes, each request waiting for its answer or four in flight.
 //
 //   scripts/wine-run build/bin/wire-afc-bench.exe [MiB]
 #include "platform/file.h"
 #include "sim/farm/devfs.h"
 #include "sim/farm/farm.h"
+#include "sim/wire/afc_protocol.h"
 #include "tests/sim/wire/wire_support.h"
 
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <cwchar>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -79,33 +81,51 @@ struct WireTimes {
     double write = -1, read = -1;
 };
 
-WireTimes OverTheWire(const simwire::ServiceContext& context, const std::string& data, size_t chunk) {
+// The file written and read back with up to `depth` requests in flight (1:
+// each request waits for its answer, as simple clients do).
+WireTimes OverTheWire(const simwire::ServiceContext& context, const std::string& data, size_t chunk, size_t depth) {
     WireTimes times;
     wiretest::ServedConnection served(
         [&context](simwire::Stream& stream) { simwire::ServeFileService(stream, context, false); });
     if (!served.ok())
         return times;
     AfcClient afc(served.client());
+    const size_t requests = (data.size() + chunk - 1) / chunk;
     uint64_t handle = 0;
     LARGE_INTEGER start = Now();
     if (afc.Open("/bench.bin", 3, &handle) != 0)
         return times;
-    for (size_t at = 0; at < data.size(); at += chunk) {
-        if (afc.Write(handle, data.data() + at, std::min(chunk, data.size() - at)) != 0)
+    for (size_t sent = 0, answered = 0; answered < requests;) {
+        for (; sent < requests && sent - answered < depth; ++sent) {
+            size_t at = sent * chunk;
+            if (!afc.Send(simwire::afc::kFileWrite, AfcClient::U64(handle), data.data() + at,
+                          std::min(chunk, data.size() - at)))
+                return times;
+        }
+        if (afc.Receive().status() != 0)
             return times;
+        ++answered;
     }
     if (afc.Close(handle) != 0)
         return times;
     times.write = Seconds(start);
 
-    std::string back(data.size(), '\0'), part;
+    std::string back(data.size(), '\0');
     size_t have = 0;
     start = Now();
     if (afc.Open("/bench.bin", 1, &handle) != 0)
         return times;
-    while (afc.Read(handle, chunk, &part) == 0 && !part.empty() && have + part.size() <= back.size()) {
-        std::memcpy(&back[have], part.data(), part.size());
-        have += part.size();
+    for (size_t sent = 0, answered = 0; answered < requests;) {
+        for (; sent < requests && sent - answered < depth; ++sent) {
+            if (!afc.Send(simwire::afc::kFileRead, AfcClient::U64(handle) + AfcClient::U64(chunk)))
+                return times;
+        }
+        wiretest::AfcReply reply = afc.Receive();
+        if (!reply.received || reply.operation != simwire::afc::kData || have + reply.payload.size() > back.size())
+            return times;
+        std::memcpy(&back[have], reply.payload.data(), reply.payload.size());
+        have += reply.payload.size();
+        ++answered;
     }
     afc.Close(handle);
     double seconds = Seconds(start);
@@ -137,14 +157,19 @@ int wmain(int argc, wchar_t** argv) {
     }
     const simwire::ServiceContext context{farm.folder(), udid};
     std::printf("%zu MiB, best of 3 rounds; MB/s (10^6 bytes per second)\n", mib);
-    std::printf("| request size | plain loopback copy | AFC write | AFC read back | write / plain | read / plain |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf(
+        "| request size | requests in flight | plain loopback copy | AFC write | AFC read back | write / plain | "
+        "read / plain |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
     bool failed = false;
-    for (size_t chunk : {size_t(8) << 10, size_t(64) << 10, size_t(1) << 20}) {
+    const std::pair<size_t, size_t> cases[] = {
+        {size_t(8) << 10, 1}, {size_t(64) << 10, 1}, {size_t(1) << 20, 1}, {size_t(64) << 10, 4}, {size_t(1) << 20, 4}};
+    for (const auto& c : cases) {
+        const size_t chunk = c.first, depth = c.second;
         double plain = 1e9, write = 1e9, read = 1e9;
         for (int round = 0; round < 3; ++round) {
             double p = PlainCopy(data, chunk);
-            WireTimes w = OverTheWire(context, data, chunk);
+            WireTimes w = OverTheWire(context, data, chunk, depth);
             if (p < 0 || w.write < 0 || w.read < 0) {
                 failed = true;
                 break;
@@ -156,8 +181,9 @@ int wmain(int argc, wchar_t** argv) {
         if (failed)
             break;
         double p = Rate(data.size(), plain), w = Rate(data.size(), write), r = Rate(data.size(), read);
-        std::printf("| %zu KiB | %.0f | %.0f | %.0f | %.0f%% | %.0f%% |\n", chunk >> 10, p, w, r, 100 * w / p,
-                    100 * r / p);
+        std::printf("| %zu KiB | %zu | %.0f | %.0f | %.0f | %.0f%% | %.0f%% |\n", chunk >> 10, depth, p, w, r,
+                    100 * w / p, 100 * r / p);
+        std::fflush(stdout);
     }
     RemoveLocalTree(folder);
     if (failed)

@@ -79,6 +79,12 @@ bool FileSlot::Read(char* out, unsigned wanted, unsigned* got) {
 bool FileSlot::Write(const char* data, unsigned length) {
     if (!DropReadAhead())
         return false;
+    if (m_pending.empty() && length >= kBlock) { // a whole block already: no need to gather it
+        if (append)
+            ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
+        DWORD written = 0;
+        return ::WriteFile(file.get(), data, length, &written, nullptr) && written == length;
+    }
     m_pending.insert(m_pending.end(), data, data + length);
     return m_pending.size() < kBlock || Flush();
 }

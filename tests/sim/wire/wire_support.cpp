@@ -148,8 +148,12 @@ bool AfcClient::Send(uint64_t operation, const std::string& parameters, const ch
     m_packet.assign(simwire::kAfcHeaderSize, '\0');
     simwire::EncodeAfcHeader(h, reinterpret_cast<unsigned char*>(m_packet.data()));
     m_packet += parameters;
-    m_packet.append(payload, payloadSize);
-    return SendAll(m_socket, m_packet.data(), m_packet.size());
+    if (payloadSize < 65536) {
+        m_packet.append(payload, payloadSize);
+        return SendAll(m_socket, m_packet.data(), m_packet.size());
+    }
+    // A large payload goes out from where it is, behind the header.
+    return SendAll(m_socket, m_packet.data(), m_packet.size()) && SendAll(m_socket, payload, payloadSize);
 }
 
 AfcReply AfcClient::Receive() {
