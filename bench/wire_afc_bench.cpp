@@ -5,9 +5,6 @@
 // request sizes, each request waiting for its answer or four in flight.
 //
 //   scripts/wine-run build/bin/wire-afc-bench.exe [MiB]
-#include "platform/file.h"
-#include "sim/farm/devfs.h"
-#include "sim/farm/farm.h"
 #include "sim/wire/afc_protocol.h"
 #include "tests/sim/wire/wire_support.h"
 
@@ -146,16 +143,12 @@ int wmain(int argc, wchar_t** argv) {
         x = x * 1103515245u + 12345u;
         c = static_cast<char>(x >> 24);
     }
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"wire-afc-bench-" + std::to_wstring(::GetCurrentProcessId());
-    simfarm::Farm farm(folder);
-    std::string error, udid;
-    if (!farm.Prepare(&error) || !farm.Create("iphone4s-jailbroken", "", &udid, &error) || !farm.Attach(udid, &error)) {
-        std::fprintf(stderr, "no farm: %s\n", error.c_str());
+    wiretest::ScratchFarm farm;
+    if (!farm.ok()) {
+        std::fprintf(stderr, "no farm: %s\n", farm.error().c_str());
         return 2;
     }
-    const simwire::ServiceContext context{farm.folder(), udid};
+    const simwire::ServiceContext context = farm.context();
     std::printf("%zu MiB, best of 3 rounds; MB/s (10^6 bytes per second)\n", mib);
     std::printf(
         "| request size | requests in flight | plain loopback copy | AFC write | AFC read back | write / plain | "
@@ -185,7 +178,6 @@ int wmain(int argc, wchar_t** argv) {
                     100 * w / p, 100 * r / p);
         std::fflush(stdout);
     }
-    RemoveLocalTree(folder);
     if (failed)
         std::printf("FAILED: a transfer failed or the bytes did not come back equal\n");
     return failed ? 1 : 0;

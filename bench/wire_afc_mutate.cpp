@@ -9,8 +9,6 @@
 // crash ends the run; so does a service that neither answers nor closes in
 // time, an answer that is not a well-framed packet, or a file that appears
 // outside the device's folder. Prints the tally; exits non-zero on failure.
-#include "platform/file.h"
-#include "sim/farm/farm.h"
 #include "sim/wire/afc_protocol.h"
 #include "tests/sim/wire/wire_support.h"
 
@@ -221,13 +219,9 @@ int wmain(int argc, wchar_t** argv) {
         else if (std::wcscmp(argv[i], L"--seed") == 0)
             seed = std::wcstoull(argv[i + 1], nullptr, 10);
     }
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"wire-afc-mutate-" + std::to_wstring(::GetCurrentProcessId());
-    simfarm::Farm farm(folder);
-    std::string error, udid;
-    if (!farm.Prepare(&error) || !farm.Create("iphone4s-jailbroken", "", &udid, &error) || !farm.Attach(udid, &error)) {
-        std::fprintf(stderr, "no farm: %s\n", error.c_str());
+    wiretest::ScratchFarm farm;
+    if (!farm.ok()) {
+        std::fprintf(stderr, "no farm: %s\n", farm.error().c_str());
         return 2;
     }
     Random r(seed);
@@ -235,7 +229,7 @@ int wmain(int argc, wchar_t** argv) {
     std::string problem;
     while (tally.messages < count && problem.empty()) {
         const bool privileged = tally.connections % 2 == 0;
-        const simwire::ServiceContext context{farm.folder(), udid};
+        const simwire::ServiceContext context = farm.context();
         wiretest::ServedConnection served([&context, privileged](simwire::Stream& stream) {
             simwire::ServeFileService(stream, context, privileged);
         });
@@ -272,11 +266,10 @@ int wmain(int argc, wchar_t** argv) {
         if (!problem.empty())
             ++tally.failures;
     }
-    if (problem.empty() && !OnlyDeviceFiles(farm.folder(), udid)) {
+    if (problem.empty() && !OnlyDeviceFiles(farm.folder(), farm.udid())) {
         problem = "a file appeared outside the device's folder";
         ++tally.failures;
     }
-    RemoveLocalTree(folder);
     std::printf(
         "wire-afc-mutate: seed %llu, %zu messages (%zu mutants) on %zu connections, %zu replies, %zu failures\n",
         static_cast<unsigned long long>(seed), tally.messages, tally.mutants, tally.connections, tally.replies,

@@ -1,5 +1,7 @@
 #include "tests/sim/wire/wire_support.h"
 
+#include "platform/file.h"
+#include "sim/farm/farm.h"
 #include "sim/wire/afc_protocol.h"
 
 #include <ws2tcpip.h>
@@ -45,6 +47,22 @@ void NoDelay(SOCKET socket) {
 
 bool SocketStream::ReadExact(void* buffer, size_t size) { return ReadAll(m_socket, buffer, size); }
 bool SocketStream::WriteAll(const void* data, size_t size) { return SendAll(m_socket, data, size); }
+
+ScratchFarm::ScratchFarm() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    static long serial = 0;
+    m_folder = std::wstring(temp) + L"wire-farm-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+               std::to_wstring(::InterlockedIncrement(&serial));
+    simfarm::Farm farm(m_folder);
+    std::string udid;
+    if (farm.Prepare(&m_error) && farm.Create("iphone4s-jailbroken", "", &udid, &m_error) &&
+        farm.Attach(udid, &m_error))
+        m_udid = udid;
+    m_folder = farm.folder();
+}
+
+ScratchFarm::~ScratchFarm() { RemoveLocalTree(m_folder); }
 
 bool SocketPair(SOCKET* server, SOCKET* client) {
     static bool started = [] {

@@ -28,6 +28,26 @@ class SocketStream : public simwire::Stream {
     SOCKET m_socket;
 };
 
+// A farm of its own in a fresh temporary folder, with one attached
+// jailbroken handset; removed with everything in it when it goes.
+class ScratchFarm {
+  public:
+    ScratchFarm();
+    ~ScratchFarm();
+    ScratchFarm(const ScratchFarm&) = delete;
+    ScratchFarm& operator=(const ScratchFarm&) = delete;
+
+    bool ok() const { return !m_udid.empty(); }
+    const std::string& error() const { return m_error; }
+    const std::wstring& folder() const { return m_folder; }
+    const std::string& udid() const { return m_udid; }
+    simwire::ServiceContext context() const { return simwire::ServiceContext{m_folder, m_udid}; }
+
+  private:
+    std::wstring m_folder;
+    std::string m_udid, m_error;
+};
+
 // Two connected TCP sockets on loopback; false when Winsock fails.
 bool SocketPair(SOCKET* server, SOCKET* client);
 // Gives up reads on `socket` after `milliseconds`, so a silent peer fails a test rather than hangs it.
