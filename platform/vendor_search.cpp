@@ -183,7 +183,7 @@ Candidate CommonFilesRule(const std::wstring& common) {
     }
     const std::wstring support = common + vf::kApplicationSupport;
     const std::wstring mobileDevice = common + vf::kMobileDeviceSupport;
-    c.place = mobileDevice;
+    c.place = common + L"Apple";
     for (const std::wstring& folder : {support, mobileDevice}) {
         if (!IsLocalDirectory(folder)) {
             c.detail = L"no folder " + folder;
@@ -219,7 +219,7 @@ void AddRegistryCandidates(const Host& host, const std::vector<std::wstring>& in
             std::wstring path = ReadPathValue(host, view, vf::kSharedKey, published.value);
             c.place = path;
             if (path.empty()) {
-                c.detail = std::wstring(L"no value ") + published.value;
+                c.detail = std::wstring(L"no value ") + published.value + L" in HKLM\\" + vf::kSharedKey;
             } else if (published.besideIt) {
                 std::wstring device = FirstDeviceLibraryIn(FolderOf(path));
                 if (device.empty()) {
