@@ -154,6 +154,18 @@ void LogPassedOver(const vendor_search::Candidate& candidate) {
         WriteDailyLog(L"厂商库位数不符，未加载（" + candidate.label + L"）：" + candidate.detail);
 }
 
+void ReleaseLibraries(LoaderState& state) {
+    vendor::ClearSlots();
+    if (state.deviceLibrary) {
+        ::FreeLibrary(state.deviceLibrary);
+        state.deviceLibrary = nullptr;
+    }
+    if (state.valueLibrary) {
+        ::FreeLibrary(state.valueLibrary);
+        state.valueLibrary = nullptr;
+    }
+}
+
 // Binds the whole table from the loaded libraries; the first missing entry
 // is named in `message`.
 int BindLoaded(LoaderState& state, std::wstring* message) {
@@ -245,10 +257,14 @@ int LoadLocked(LoaderState& state, std::wstring* message) {
                     failure = why;
                 continue;
             }
-            int result = BindLoaded(state, message);
-            if (result)
-                LogUsed(candidate, state);
-            return result;
+            if (!BindLoaded(state, message)) {
+                // Freed again, with the slots: the next call starts clean
+                // and names the missing entry once more.
+                ReleaseLibraries(state);
+                return 0;
+            }
+            LogUsed(candidate, state);
+            return 1;
         }
     }
 
@@ -284,15 +300,7 @@ void UnloadVendorLibraries() {
     LoaderState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.bound = false;
-    vendor::ClearSlots();
-    if (state.deviceLibrary) {
-        ::FreeLibrary(state.deviceLibrary);
-        state.deviceLibrary = nullptr;
-    }
-    if (state.valueLibrary) {
-        ::FreeLibrary(state.valueLibrary);
-        state.valueLibrary = nullptr;
-    }
+    ReleaseLibraries(state);
     if (state.gdiplusToken) {
         Gdiplus::GdiplusShutdown(state.gdiplusToken);
         state.gdiplusToken = 0;

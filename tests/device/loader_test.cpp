@@ -548,6 +548,20 @@ TEST_F(Installations, ALibraryThatFailsToLoadGivesWayToTheNext) {
     EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr) << "freed with the failed attempt";
 }
 
+TEST_F(Installations, AMissingEntryIsNamedEachTime) {
+    const Placed newer = NewerCommonFiles();
+    ASSERT_TRUE(::CopyFileW((testutil::BinFolder() + L"\\variants\\cf-missing-function\\CoreFoundation.dll").c_str(),
+                            newer.value.c_str(), FALSE));
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        EXPECT_EQ(LoadVendorLibraries(), 0);
+        EXPECT_EQ(g_messages, std::vector<std::wstring>(attempt, L"函数CFAllocatorGetContext未能加载"));
+        EXPECT_FALSE(VendorLibrariesBound());
+        // Freed with the slots: nothing points into a library that is gone.
+        EXPECT_EQ(::GetModuleHandleW(L"MobileDevice.dll"), nullptr);
+        EXPECT_EQ(vendor::CFArrayGetTypeID.address(), nullptr);
+    }
+}
+
 // The package functions of kernel32 where the system has them (Wine 8 has
 // none): the folders they give come first, the package repository adds
 // what they miss, and only the family's own packages count.
