@@ -9,6 +9,7 @@ doctor names, as the daily log says.
 import glob
 import json
 import os
+import re
 import shutil
 import socket
 import struct
@@ -27,6 +28,20 @@ OTHER = 64 if EDITION == 32 else 32
 OWN_AMDS = "AMDS%d" % EDITION
 OTHER_AMDS = "AMDS%d" % OTHER
 BIN = os.path.join(BUILD, "bin")
+
+
+def project_version():
+    """The project's version as a file version: the stand-ins carry it."""
+    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                           "CMakeLists.txt"), encoding="utf-8") as f:
+        for line in f:
+            match = re.match(r"project\(\w+ VERSION (\d+)\.(\d+)\.(\d+)", line)
+            if match:
+                return "%s.%s.%s.0" % match.groups()
+    raise AssertionError("no project version")
+
+
+VERSION = project_version()
 
 SHARED = r"HKEY_LOCAL_MACHINE\SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared"
 SUPPORT_KEY = r"HKEY_LOCAL_MACHINE\SOFTWARE\Apple Inc.\Apple Application Support"
@@ -248,7 +263,8 @@ class Installations(unittest.TestCase):
         self.assertEqual(candidate["valueLibrary"].lower(), value.lower())
         self.assertFalse(report["wrongBitnessSeen"])
         for library in report["libraries"]:
-            self.assertEqual(library["bits"], EDITION)
+            self.assertEqual((library["bits"], library["version"], library["wrongBitness"]),
+                             (EDITION, VERSION, False), library)
         lines = self.bind_and_read_log()
         used = [line for line in lines if "厂商库来自" in line]
         self.assertEqual(len(used), 1, lines)
