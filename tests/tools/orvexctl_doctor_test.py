@@ -130,6 +130,12 @@ class Installations(unittest.TestCase):
         subprocess.run(["wineboot", "-i"], env=cls.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
         cls.drive = os.path.join(cls.prefix, "drive_c")
+        # A documents folder of the prefix's own: Wine links it to the
+        # user's, whose daily log other tests write meanwhile.
+        for folder in glob.glob(os.path.join(cls.drive, "users", "*", "*")):
+            if os.path.islink(folder):
+                os.unlink(folder)
+                os.makedirs(folder)
         cls.tool = os.path.join(cls.drive, "orvexctl")
         os.makedirs(cls.tool)
         for name in ("orvexctl.exe", "OrvexDevice.dll"):

@@ -692,9 +692,17 @@ TEST(Multiplexer, AskedForItsDevicesWithinTheTimeAllowed) {
         EXPECT_EQ(answer.address, server.address());
         EXPECT_EQ(answer.answered, c.answered) << Narrow(answer.problem);
         if (c.answered)
-            EXPECT_EQ(answer.devices, c.devices);
+            EXPECT_EQ(std::make_pair(answer.devices, answer.problem), std::make_pair(c.devices, std::wstring()));
         else
             EXPECT_FALSE(answer.problem.empty());
+    }
+    // By name: whichever of its addresses listens.
+    {
+        FakeMultiplexer server(FakeMultiplexer::Reply::DeviceList, 1);
+        const std::wstring address = server.address();
+        MultiplexerAnswer answer = AskMultiplexer(L"localhost" + address.substr(address.find(L':')), 1000);
+        EXPECT_TRUE(answer.answered) << Narrow(answer.problem);
+        EXPECT_EQ(answer.devices, 1);
     }
     // Nothing listening: a port just given back.
     std::wstring closed;

@@ -247,18 +247,13 @@ std::wstring SocketError(const wchar_t* what) {
     return what + std::wstring(L" (error ") + std::to_wstring(::WSAGetLastError()) + L")";
 }
 
-bool Connect(Connection& c, const std::string& host, const std::string& port, DWORD deadline, std::wstring* problem) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    AddressList addresses;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.first) != 0 || !addresses.first) {
-        *problem = L"the address cannot be resolved";
-        return false;
+// Connects to one address; `problem` says why not.
+bool ConnectTo(Connection& c, const addrinfo& address, DWORD deadline, std::wstring* problem) {
+    if (c.socket() != INVALID_SOCKET) {
+        ::closesocket(c.socket());
+        c.socket() = INVALID_SOCKET;
     }
-    const addrinfo* found = addresses.first;
-    SOCKET s = ::socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    SOCKET s = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
     if (s == INVALID_SOCKET) {
         *problem = SocketError(L"no socket");
         return false;
@@ -266,7 +261,7 @@ bool Connect(Connection& c, const std::string& host, const std::string& port, DW
     c.socket() = s;
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
-    if (::connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0)
+    if (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0)
         return true;
     if (::WSAGetLastError() != WSAEWOULDBLOCK) {
         *problem = SocketError(L"nothing listens there");
@@ -281,6 +276,26 @@ bool Connect(Connection& c, const std::string& host, const std::string& port, DW
         return false;
     }
     return true;
+}
+
+// Connects to the first of the host's addresses that takes the connection
+// ("localhost" may name ::1 before 127.0.0.1).
+bool Connect(Connection& c, const std::string& host, const std::string& port, DWORD deadline, std::wstring* problem) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    AddressList addresses;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.first) != 0 || !addresses.first) {
+        *problem = L"the address cannot be resolved";
+        return false;
+    }
+    *problem = L"no connection within the time allowed";
+    for (const addrinfo* address = addresses.first; address && Left(deadline) > 0; address = address->ai_next) {
+        if (ConnectTo(c, *address, deadline, problem))
+            return true;
+    }
+    return false;
 }
 
 bool SendAll(SOCKET s, const std::string& bytes, DWORD deadline) {
@@ -369,6 +384,7 @@ MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseco
     }
     answer.answered = true;
     answer.devices = devices;
+    answer.problem.clear();
     return answer;
 }
 
