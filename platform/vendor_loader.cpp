@@ -225,6 +225,36 @@ bool LoadByPath(LoaderState& state, const vendor_search::Candidate& candidate, s
     return true;
 }
 
+enum class Outcome { Bound, NotBound, NoneLoaded };
+
+// The candidates after the common files rule, in order, until one loads;
+// then its table is bound. A missing entry is named in `message`; the first
+// library that failed to load is described in `failure`.
+Outcome LoadLaterCandidate(LoaderState& state, const std::vector<vendor_search::Candidate>& candidates,
+                           std::wstring* message, std::wstring* failure) {
+    for (size_t i = 1; i < candidates.size(); ++i) {
+        const vendor_search::Candidate& candidate = candidates[i];
+        LogPassedOver(candidate);
+        if (candidate.status != vendor_search::Status::Usable)
+            continue;
+        std::wstring why;
+        if (!LoadByPath(state, candidate, &why)) {
+            if (failure->empty())
+                *failure = why;
+            continue;
+        }
+        if (!BindLoaded(state, message)) {
+            // Freed again, with the slots: the next call starts clean and
+            // names the missing entry once more.
+            ReleaseLibraries(state);
+            return Outcome::NotBound;
+        }
+        LogUsed(candidate, state);
+        return Outcome::Bound;
+    }
+    return Outcome::NoneLoaded;
+}
+
 // The load itself, under the loader's lock. A message to show is returned
 // in `message`.
 int LoadLocked(LoaderState& state, std::wstring* message) {
@@ -246,26 +276,9 @@ int LoadLocked(LoaderState& state, std::wstring* message) {
     // common files rule; a candidate loaded by path starts without one.
     std::wstring failure;
     if (!state.valueLibrary && !state.deviceLibrary) {
-        for (size_t i = 1; i < candidates.size(); ++i) {
-            const vendor_search::Candidate& candidate = candidates[i];
-            LogPassedOver(candidate);
-            if (candidate.status != vendor_search::Status::Usable)
-                continue;
-            std::wstring why;
-            if (!LoadByPath(state, candidate, &why)) {
-                if (failure.empty())
-                    failure = why;
-                continue;
-            }
-            if (!BindLoaded(state, message)) {
-                // Freed again, with the slots: the next call starts clean
-                // and names the missing entry once more.
-                ReleaseLibraries(state);
-                return 0;
-            }
-            LogUsed(candidate, state);
-            return 1;
-        }
+        const Outcome outcome = LoadLaterCandidate(state, candidates, message, &failure);
+        if (outcome != Outcome::NoneLoaded)
+            return outcome == Outcome::Bound ? 1 : 0;
     }
 
     // Nothing else loaded: the common files rule as it always was, where its
