@@ -1,6 +1,6 @@
 #include "sim/farm/plist.h"
 
-#include "sim/civil_date.h"
+#include "plist/civil_date.h"
 
 #include <cerrno>
 #include <cmath>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "CoreFoundation.h"
-#include "sim/civil_date.h"
+#include "plist/civil_date.h"
 
 #include <atomic>
 #include <cstdint>
