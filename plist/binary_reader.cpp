@@ -26,7 +26,7 @@ constexpr size_t kHeaderSize = 8;
 constexpr size_t kTrailerSize = 32;
 // What copies of shared objects may make: values beyond four per input
 // byte, text and data beyond eight times the input.
-constexpr uint64_t kNodeAllowance = uint64_t{1} << 18;
+constexpr uint64_t kNodeAllowance = uint64_t{1} << 16;
 constexpr uint64_t kPayloadAllowance = uint64_t{16} << 20;
 
 uint64_t ReadBigEndian(const uint8_t* p, size_t n) {

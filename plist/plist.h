@@ -77,7 +77,7 @@ class Builder {
     // values can be shared (immutable, counted references) says so, and
     // each object is made once and handed out through Share. Otherwise each
     // place gets an object of its own, made again from the input; then the
-    // values made may not exceed four per input byte (plus 262,144) nor the
+    // values made may not exceed four per input byte (plus 65,536) nor the
     // text and data made eight times the input's size (plus 16 MiB), so that
     // a list whose objects name each other many times over cannot make far
     // more than it holds. (Lists whose writers share only equal leaves, as
