@@ -160,6 +160,8 @@ bool IsValidUtf8(std::string_view bytes);
 // Appends the UTF-16 form of strict UTF-8; false (and `out` partly
 // appended) when it is not.
 bool AppendUtf16(std::string_view utf8, std::u16string* out);
+// Appends a code point (at most U+10FFFF, no surrogate) as UTF-16.
+void AppendUtf16(char32_t codePoint, std::u16string* out);
 // Appends the UTF-8 form; an unpaired surrogate becomes U+FFFD.
 void AppendUtf8(std::u16string_view utf16, std::string* out);
 // Every surrogate is part of a pair.

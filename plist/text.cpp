@@ -260,16 +260,20 @@ bool AppendUtf16(std::string_view utf8, std::u16string* out) {
         const size_t length = DecodeSequence(p, n, i, &cp);
         if (!length)
             return false;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(cp));
-        }
+        AppendUtf16(static_cast<char32_t>(cp), out);
         i += length;
     }
     return true;
+}
+
+void AppendUtf16(char32_t codePoint, std::u16string* out) {
+    if (codePoint < 0x10000) {
+        out->push_back(static_cast<char16_t>(codePoint));
+        return;
+    }
+    const char32_t v = codePoint - 0x10000;
+    out->push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
+    out->push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
 }
 
 void AppendUtf8(std::u16string_view units, std::string* out) {
