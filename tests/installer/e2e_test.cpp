@@ -469,8 +469,9 @@ TEST_F(EndToEnd, BarShowsWhatHasArrivedWhileTheServerPauses) {
                 watchdog.longest());
     EXPECT_EQ(watchdog.frozen(), 0) << "the window never froze";
     EXPECT_LT(watchdog.longest(), 500u);
-    EXPECT_TRUE(FileBytes(kHandsetFile) == body);
-    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == body);
+    EXPECT_EQ(FileBytes(kHandsetFile).size(), body.size());
+    EXPECT_TRUE(FileBytes(kHandsetFile) == body) << "downloaded";
+    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == body) << "and installed";
 }
 
 TEST_F(EndToEnd, EnterShowsTheLetterAAndTheWindowStays) {
