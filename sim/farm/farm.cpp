@@ -144,7 +144,7 @@ const std::vector<FaultInfo>& Faults() {
         {Fault::Latency, "latency", "Latency", true, "every file-service request takes N milliseconds longer"},
         {Fault::ListAfter, "list-after", "ListFailAfter", true, "folder reads fail once N names have been read"},
         {Fault::UnplugListAfter, "unplug-list-after", "UnplugListAfter", true,
-         "the device is unplugged once N folder names have been read"},
+         "once N folder names have been read, the next folder read unplugs the device"},
     };
     return table;
 }

@@ -55,7 +55,7 @@ enum class Fault {
     Install,         // application install, upgrade and uninstall refused
     Latency,         // every file-service request takes N milliseconds longer (a slow link)
     ListAfter,       // folder reads fail once N names have been read (counted)
-    UnplugListAfter, // the device is unplugged once N folder names have been read (counted)
+    UnplugListAfter, // the next folder read unplugs the device once N names have been read (counted)
 };
 // The number of faults, for tables indexed by Fault.
 constexpr int kFaultCount = static_cast<int>(Fault::UnplugListAfter) + 1;
