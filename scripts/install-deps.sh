@@ -31,6 +31,9 @@ packages=(
     dpkg-dev libplist-utils pngcheck
     clang-format cppcheck
     zip osslsigncode openssl
+    # The SDK's import library in Microsoft's format (llvm-dlltool), and the
+    # Microsoft-ABI compiler and linker its test builds a caller with.
+    llvm-14 clang-14 lld-14
 )
 want32=
 if "$here/can-run-32bit.sh"; then

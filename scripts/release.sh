@@ -2,8 +2,9 @@
 # The release kits, for each edition the build produces (win32: build/bin,
 # win64: build/bin64), written under dist/:
 #   OrvexDevice-sdk-<version>-<edition>.zip  header, DLL, import libraries
-#                                            for Microsoft's linker and for
-#                                            MinGW, a sample, a guide
+#                                            for Microsoft's linker (short
+#                                            import format) and for MinGW,
+#                                            a sample, a guide
 #   InstallOrvex-<version>-<edition>.zip     the installer, orvexctl and the
 #                                            device library it loads, a readme
 #   SHA256SUMS                               of every archive
@@ -47,12 +48,6 @@ sign() { # file
     mv -f "$1.signed" "$1"
 }
 
-# The decorated names of an edition (column 1: x86, 2: x64), from the list
-# callers bind.
-decorated_names() {
-    grep -o '"?[^"]*"' "$root/device/OrvexDeviceExports.h" | tr -d '"' | awk -v c="$1" '(NR - 1) % 2 == c - 1'
-}
-
 zip_folder() { # folder archive
     (cd "$1" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | zip -q -X -D "$2" -@)
 }
@@ -60,11 +55,9 @@ zip_folder() { # folder archive
 made=0
 for edition in 32 64; do
     if [ "$edition" = 32 ]; then
-        bin=$root/build/bin name=win32 triple=i686-w64-mingw32 machine=i386 column=1 def=OrvexDevice.def
-        underscore=--no-leading-underscore
+        bin=$root/build/bin name=win32 triple=i686-w64-mingw32 machine=i386 def=OrvexDevice.def
     else
-        bin=$root/build/bin64 name=win64 triple=x86_64-w64-mingw32 machine=i386:x86-64 column=2 def=OrvexDevice64.def
-        underscore=--no-leading-underscore
+        bin=$root/build/bin64 name=win64 triple=x86_64-w64-mingw32 machine=i386:x86-64 def=OrvexDevice64.def
     fi
     [ -f "$bin/OrvexDevice.dll" ] && [ -f "$bin/InstallOrvex.exe" ] && [ -f "$bin/orvexctl.exe" ] || continue
 
@@ -73,10 +66,12 @@ for edition in 32 64; do
     cp "$root/device/OrvexDevice.h" "$sdk/include/"
     cp "$bin/OrvexDevice.dll" "$sdk/bin/"
     sign "$sdk/bin/OrvexDevice.dll"
-    # For Microsoft's linker: the decorated names themselves.
-    { echo "LIBRARY OrvexDevice.dll" && echo "EXPORTS" && decorated_names "$column" | sed 's/^/    /'; } >"$work/msvc-$name.def"
-    "$triple-dlltool" -d "$work/msvc-$name.def" -D OrvexDevice.dll -l "$sdk/lib/OrvexDevice.lib" -m "$machine" \
-        "$underscore"
+    # For Microsoft's linker: the decorated names the library's .def
+    # exports, in the short import format lib.exe writes. GNU dlltool's
+    # members are whole objects without the SafeSEH mark, which a 32-bit
+    # program linked with /SAFESEH refuses; LLVM's dlltool writes the short
+    # format.
+    llvm-dlltool-14 -d "$root/device/$def" -D OrvexDevice.dll -l "$sdk/lib/OrvexDevice.lib" -m "$machine"
     # For MinGW: GCC's names of the same declarations, each importing the
     # decorated name the DLL exports. The library's .def gives them, but for
     # GetCopyRight, which it exports as GetDllVersion's body: a caller's

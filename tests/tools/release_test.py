@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """The release kits (scripts/release.sh), made from the built editions into
 a temporary folder: what each archive holds, the checksums, the import
-libraries' names, the SDK's sample built from the unpacked kit alone and run
-against a simulated device, and the optional Authenticode signature."""
+libraries' format and names, a caller of every function built from the
+unpacked kit with MinGW and with a Microsoft-ABI compiler and linker, the
+SDK's sample built from the unpacked kit alone and run against a simulated
+device, and the optional Authenticode signature."""
 import hashlib
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -19,6 +22,10 @@ from orvexctl_harness import BUILD, IPHONE4S, ROOT, Farm, windows_path  # noqa: 
 EDITION = os.environ.get("ORVEX_EDITION", "32")
 EDITIONS = {"win32": ("1", "i686-w64-mingw32"), "win64": ("2", "x86_64-w64-mingw32")}
 RUNS_HERE = "win64" if EDITION == "64" else "win32"
+# Microsoft's ABI per edition: clang's target, lld-link's machine and its
+# options beyond the common ones, the COFF machine number, dlltool's machine.
+MSVC = {"win32": ("i686-pc-windows-msvc", "x86", ["/safeseh"], 0x14C, "i386"),
+        "win64": ("x86_64-pc-windows-msvc", "x64", [], 0x8664, "i386:x86-64")}
 
 
 def version():
@@ -30,6 +37,51 @@ def decorated_names(column):
     with open(os.path.join(ROOT, "device", "OrvexDeviceExports.h"), encoding="utf-8") as f:
         names = re.findall(r'"(\?[^"]+)"', f.read())
     return sorted(names[int(column) - 1::2])
+
+
+def every_function():
+    """The names of the 23 declarations of OrvexDevice.h, in its order."""
+    with open(os.path.join(ROOT, "device", "OrvexDeviceExports.h"), encoding="utf-8") as f:
+        return re.findall(r"X\((\w+), \"\?", f.read())
+
+
+def archive_members(path):
+    """The members of an ar archive, but for the symbol and name tables."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"!<arch>\n", path
+    members, at = [], 8
+    while at < len(data):
+        name, size = data[at:at + 16].decode("ascii").rstrip(), int(data[at + 48:at + 58])
+        if name not in ("/", "//"):
+            members.append(data[at + 60:at + 60 + size])
+        at += 60 + size + (size & 1)
+    return members
+
+
+SHORT_IMPORT = b"\0\0\xff\xff"
+
+
+def short_import(member):
+    """(machine, import type, name type, symbol, DLL) of a member in the
+    short import format."""
+    machine, type_bits = struct.unpack_from("<6xH10xH", member)
+    symbol, dll = member[20:].split(b"\0")[:2]
+    return machine, type_bits & 3, (type_bits >> 2) & 7, symbol.decode("ascii"), dll.decode("ascii")
+
+
+def readobj_names(option, path, field):
+    """The names llvm-readobj lists for a PE file (--coff-imports: per DLL)."""
+    code, output = run(["llvm-readobj-14", option, path])
+    assert code == 0, output
+    names, dll = {}, None
+    for line in output.splitlines():
+        line = line.strip()
+        if option == "--coff-imports" and line.startswith("Name: "):
+            dll = line[len("Name: "):]
+        elif line.startswith(field + ": "):
+            names.setdefault(dll, []).append(re.sub(r" \(\d+\)$", "", line[len(field) + 2:]))
+    return names
 
 
 def run(command, **kwargs):
@@ -82,16 +134,76 @@ class ReleaseKits(unittest.TestCase):
             with open(os.path.join(self.dist, name), "rb") as f:
                 self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, name)
 
-    def test_the_import_library_for_microsofts_linker_holds_exactly_the_23_names(self):
-        for edition, (column, triple) in EDITIONS.items():
+    def test_the_import_library_for_microsofts_linker_is_in_the_short_format_with_exactly_the_23_names(self):
+        # lib.exe's layout: one short import per name (function, imported
+        # under the name as it is) and three objects (the import descriptor
+        # and the two terminators).
+        for edition, (column, _) in EDITIONS.items():
             with self.subTest(edition=edition):
                 sdk = self.unpack("OrvexDevice-sdk-%s-%s.zip" % (self.version, edition), "sdk-" + edition)
-                code, output = run([triple + "-nm", os.path.join(sdk, "lib", "OrvexDevice.lib")])
-                self.assertEqual(code, 0, output)
-                code_symbols = sorted(m.group(1) for m in re.finditer(r" T (\S+)$", output, re.M))
-                imports = sorted(m.group(1) for m in re.finditer(r" I __imp_(\S+)$", output, re.M))
-                self.assertEqual(code_symbols, decorated_names(column))
-                self.assertEqual(imports, decorated_names(column))
+                members = archive_members(os.path.join(sdk, "lib", "OrvexDevice.lib"))
+                shorts = [short_import(m) for m in members if m.startswith(SHORT_IMPORT)]
+                self.assertEqual(len(members) - len(shorts), 3)
+                self.assertEqual(sorted(s[3] for s in shorts), decorated_names(column))
+                machine = MSVC[edition][3]
+                self.assertEqual({s[:3] + s[4:] for s in shorts}, {(machine, 0, 1, "OrvexDevice.dll")})
+
+    def build_msvc_caller(self, edition, sdk):
+        """msvc_caller.cpp compiled with clang for Microsoft's ABI from the
+        kit's header and linked by lld-link against the kit's OrvexDevice.lib,
+        without a C runtime."""
+        target, machine, options, _, dlltool_machine = MSVC[edition]
+        folder = os.path.join(self.work, "msvc-" + edition)
+        crt = os.path.join(folder, "crt")
+        os.makedirs(crt, exist_ok=True)
+        # Visual Studio's C runtime headers are not here; OrvexDevice.h needs
+        # wchar.h for nothing C++ lacks.
+        with open(os.path.join(crt, "wchar.h"), "w", encoding="utf-8") as f:
+            f.write("#pragma once\n")
+        with open(os.path.join(folder, "every_function.inc"), "w", encoding="utf-8") as f:
+            f.writelines("reinterpret_cast<const void*>(&%s),\n" % name for name in every_function())
+        # kernel32's two functions the caller needs, __stdcall on x86.
+        kernel32 = os.path.join(folder, "kernel32.def")
+        decoration = ("@4", "@8") if edition == "win32" else ("", "")
+        with open(kernel32, "w", encoding="utf-8") as f:
+            f.write("LIBRARY kernel32.dll\nEXPORTS\n    GetModuleHandleW%s\n    GetProcAddress%s\n" % decoration)
+        code, output = run(["llvm-dlltool-14", "-m", dlltool_machine, "-d", kernel32, "-k",
+                            "-l", os.path.join(folder, "kernel32.lib")])
+        self.assertEqual(code, 0, output)
+        obj, exe = os.path.join(folder, "caller.obj"), os.path.join(folder, "msvc_caller.exe")
+        code, output = run(["clang-14", "--target=" + target, "-std=c++17", "-O2", "-fno-exceptions", "-fno-rtti",
+                            "-Wall", "-Wextra", "-Werror", "-isystem", crt, "-I", os.path.join(sdk, "include"),
+                            "-I", folder, '-DORVEX_KIT_VERSION=L"%s"' % self.version, "-c",
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "msvc_caller.cpp"), "-o", obj])
+        self.assertEqual(code, 0, output)
+        code, output = run(["lld-link-14", "/nologo", "/machine:" + machine, "/subsystem:console",
+                            "/entry:CallerStart", "/nodefaultlib", "/dynamicbase", "/nxcompat", "/opt:ref"]
+                           + options + ["/out:" + exe, obj, os.path.join(sdk, "lib", "OrvexDevice.lib"),
+                                        os.path.join(folder, "kernel32.lib")])
+        self.assertEqual(code, 0, output)
+        return exe
+
+    def test_a_microsoft_abi_caller_links_with_the_kit_and_binds_every_import_to_its_export(self):
+        # The 32-bit caller links with /SAFESEH. The names it imports are
+        # those the DLL exports; where the edition runs here, the caller runs
+        # beside the kit's DLL and counts the imports the loader bound to
+        # their exports (its exit code).
+        for edition, (column, _) in EDITIONS.items():
+            with self.subTest(edition=edition):
+                sdk = self.unpack("OrvexDevice-sdk-%s-%s.zip" % (self.version, edition), "sdk-" + edition)
+                exe = self.build_msvc_caller(edition, sdk)
+                dll = os.path.join(sdk, "bin", "OrvexDevice.dll")
+                exports = sorted(readobj_names("--coff-exports", dll, "Name")[None])
+                self.assertEqual(exports, decorated_names(column))
+                imports = readobj_names("--coff-imports", exe, "Symbol")
+                self.assertEqual(sorted(imports.pop("OrvexDevice.dll")), exports)
+                self.assertEqual(imports, {"kernel32.dll": ["GetModuleHandleW", "GetProcAddress"]})
+                if edition != RUNS_HERE:
+                    continue
+                shutil.copy(dll, os.path.dirname(exe))
+                code, output = run([os.path.join(ROOT, "scripts", "wine-run"), exe],
+                                   env=dict(os.environ, ORVEX_BUILD=BUILD))
+                self.assertEqual(code, len(exports), "exit code %#x: %s" % (code, output))
 
     def build_from_kit(self, edition, source_folder, name):
         """Configures and builds a CMake project of the kit with MinGW alone."""
@@ -108,8 +220,7 @@ class ReleaseKits(unittest.TestCase):
         # A program taking the address of all 23 functions: it links only if
         # the import library has GCC's name of each, and it starts only if
         # each imported name is one the DLL exports.
-        with open(os.path.join(ROOT, "device", "OrvexDeviceExports.h"), encoding="utf-8") as f:
-            functions = re.findall(r"X\((\w+), \"\?", f.read())
+        functions = every_function()
         self.assertEqual(len(functions), 23)
         for edition in EDITIONS:
             with self.subTest(edition=edition):
