@@ -107,9 +107,7 @@ void FarmView::Invalidate() {
 FarmView::Budget FarmView::Allow(const std::string& udid, const DeviceState& state, Direction direction,
                                  unsigned wanted) {
     std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
+    Counters& c = CountersOf(udid, state);
     Budget budget{wanted, false};
     auto limit = [&budget](int64_t amount, int64_t done) {
         if (amount <= 0)
@@ -130,13 +128,34 @@ FarmView::Budget FarmView::Allow(const std::string& udid, const DeviceState& sta
 
 bool FarmView::Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes) {
     std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
+    Counters& c = CountersOf(udid, state);
     (direction == Direction::Read ? c.read : c.written) += bytes;
     c.moved += bytes;
     int64_t unplugAt = state.Fault(simfarm::Fault::UnplugAfter);
     return unplugAt > 0 && c.moved >= unplugAt;
+}
+
+FarmView::ListStep FarmView::BeforeListRead(const std::string& udid, const DeviceState& state) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const Counters& c = CountersOf(udid, state);
+    auto spent = [&c](int64_t amount) { return amount > 0 && c.listed >= amount; };
+    if (spent(state.Fault(simfarm::Fault::UnplugListAfter)))
+        return ListStep::Unplug;
+    if (spent(state.Fault(simfarm::Fault::ListAfter)))
+        return ListStep::Fail;
+    return ListStep::Go;
+}
+
+void FarmView::Listed(const std::string& udid, const DeviceState& state) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++CountersOf(udid, state).listed;
+}
+
+FarmView::Counters& FarmView::CountersOf(const std::string& udid, const DeviceState& state) {
+    Counters& c = m_counters[udid];
+    if (c.serial != state.faultSerial)
+        c = Counters{state.faultSerial};
+    return c;
 }
 
 // ---- farms in use -----------------------------------------------------------
@@ -205,15 +224,15 @@ void WaitForWake(uint64_t* seen, DWORD milliseconds) {
     *seen = g_wakeCount;
 }
 
-void Unplug(FarmView& view, const std::string& udid) {
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired) {
     std::string error;
     view.farm().Update(
         udid,
-        [](Value& d, std::string*) {
+        [fired](Value& d, std::string*) {
             d.Set(simfarm::key::kAttached, Value::Bool(false));
             Value& faults = d.SubDict(simfarm::key::kFaults);
             // The fault has fired; plugging the device in again starts afresh.
-            faults.Remove(simfarm::InfoOf(simfarm::Fault::UnplugAfter).key);
+            faults.Remove(simfarm::InfoOf(fired).key);
             faults.Set(simfarm::key::kFaultSerial, Value::Integer(faults.GetInteger(simfarm::key::kFaultSerial) + 1));
             return true;
         },

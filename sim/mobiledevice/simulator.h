@@ -24,7 +24,7 @@ struct DeviceState {
     bool paired = false;
     bool jailbroken = false;                                  // offers the privileged file service
     std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
-    int64_t faults[13] = {};                                  // by simfarm::Fault
+    int64_t faults[simfarm::kFaultCount] = {};                // by simfarm::Fault
     int64_t faultSerial = 0;
     // The whole description as the state was read from it, for the calls
     // that answer from it (lockdown values, the installation list, the file
@@ -66,13 +66,22 @@ class FarmView {
     };
     Budget Allow(const std::string& udid, const DeviceState& state, Direction direction, unsigned wanted);
     bool Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes);
+    // Folder reads count the names they deliver, apart from the bytes.
+    // BeforeListRead says whether the next read goes on, fails (list-after
+    // spent) or must unplug the device (unplug-list-after spent); Listed
+    // records one name delivered.
+    enum class ListStep { Go, Fail, Unplug };
+    ListStep BeforeListRead(const std::string& udid, const DeviceState& state);
+    void Listed(const std::string& udid, const DeviceState& state);
 
   private:
     struct Counters {
         int64_t serial = -1;
-        int64_t read = 0, written = 0, moved = 0;
+        int64_t read = 0, written = 0, moved = 0, listed = 0;
     };
     void RefreshLocked(bool force);
+    // The device's counters, started afresh when its faults changed (m_lock held).
+    Counters& CountersOf(const std::string& udid, const DeviceState& state);
 
     simfarm::Farm m_farm;
     simfarm::ChangeSignal m_signal;
@@ -99,8 +108,9 @@ void WakeSubscribers();
 // Waits until woken or `milliseconds` have passed; `seen` tracks wake-ups.
 void WaitForWake(uint64_t* seen, DWORD milliseconds);
 
-// Unplugs a device in response to a fault: marks it detached in the farm.
-void Unplug(FarmView& view, const std::string& udid);
+// Unplugs a device in response to the fault `fired`: marks it detached in
+// the farm and takes the fault away.
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired = simfarm::Fault::UnplugAfter);
 
 // A device handle (am_device) as given to callers: one per device and
 // connection, shared by every subscription of the process.
