@@ -3,8 +3,8 @@
 // repaints) beside the same WinINet loop without any repaint, in one run,
 // taking turns, from the tests' package server on loopback reached through
 // the prefix's proxy setting. The program's code runs twice: the program's
-// way (progress at most every 40 ms) and with every chunk's progress
-// handed over.
+// way (progress at most every 40 ms, a count held back by that handed over
+// once the 40 ms have passed) and with every chunk's progress handed over.
 //
 //   download-bench.exe [megabytes] [rounds]     (needs a display)
 #include "installer/install_orvex_dlg.h"

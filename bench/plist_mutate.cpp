@@ -3,7 +3,7 @@
 //   cf-plist-mutate [--count N] [--seed S] [--keep FOLDER] [SEED_FILE...]
 //
 // Mutates valid XML and binary lists (built-in seeds plus the given files,
-// or those in ..\testdata\cf beside the program) and reads each mutant in
+// or those in ..\testdata\plist beside the program) and reads each mutant in
 // place, right after or right before an inaccessible page, so a read
 // outside the input ends the run.
 // A crash or a hang ends the run; a list that reads must also write as XML
@@ -332,7 +332,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     if (!filesGiven)
-        AddFolderSeeds(ProgramFolder() + L"\\..\\testdata\\cf", &seeds);
+        AddFolderSeeds(ProgramFolder() + L"\\..\\testdata\\plist", &seeds);
     AddBuiltInSeeds(&seeds);
     for (const Bytes& s : seeds) {
         Owned data(CFDataCreate(nullptr, s.data(), static_cast<CFIndex>(s.size())));

@@ -104,7 +104,7 @@ bool DownloadLink::Cancelled() const {
     return m_shared->cancelled;
 }
 
-bool DownloadLink::Run(std::function<HINTERNET()> call) {
+bool DownloadLink::Run(std::function<HINTERNET()> call, const std::function<DWORD()>& waiting) {
     Shared& shared = *m_shared;
     if (!shared.done || !shared.cancel)
         return false;
@@ -125,7 +125,11 @@ bool DownloadLink::Run(std::function<HINTERNET()> call) {
     }
     shared.wake.notify_all();
     HANDLE events[] = {shared.done.get(), shared.cancel.get()};
-    return ::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 && !Cancelled();
+    DWORD wait = waiting ? waiting() : INFINITE;
+    DWORD woken = WAIT_TIMEOUT;
+    while ((woken = ::WaitForMultipleObjects(2, events, FALSE, wait)) == WAIT_TIMEOUT)
+        wait = waiting();
+    return woken == WAIT_OBJECT_0 && !Cancelled();
 }
 
 bool DownloadLink::Adopt(HINTERNET handle) { return m_shared->Adopt(handle); }

@@ -38,7 +38,10 @@ class DownloadLink {
     // could not start). `call` must own what it works on: after a cancel it
     // may still run when Run has long returned. A handle it returns is
     // adopted (see Adopt), even when that comes after the cancel.
-    bool Run(std::function<HINTERNET()> call);
+    // `waiting`, when given, runs on the worker as the wait begins and again
+    // whenever the time it asked for has passed with the call still running;
+    // it returns that time in milliseconds (INFINITE: ask no more).
+    bool Run(std::function<HINTERNET()> call, const std::function<DWORD()>& waiting = nullptr);
 
     // The link owns `handle` from now on and closes it at Cancel, or at
     // CloseHandles. False when it came after the cancel: it is closed at once.

@@ -72,11 +72,15 @@ bool IsAppleMobileDeviceInstalled() {
     return size <= sizeof data && IsStringValue(type, data, size);
 }
 
+bool IsVendorSoftwareInstalled() {
+    return IsAppleMobileDeviceInstalled() || CurrentInstallerCalls().storePackageInstalled();
+}
+
 CInstallOrvexApp::CInstallOrvexApp() { m_dwRestartManagerSupportFlags = kRestartManagerSupportRestart; }
 
 BOOL CInstallOrvexApp::InitInstance() {
     WriteStartupTrace();
-    if (!IsAppleMobileDeviceInstalled()) {
+    if (!IsVendorSoftwareInstalled()) {
         seams::ShowMessage(nullptr, kNoITunes, kNoITunesCaption, MB_OK | MB_ICONWARNING);
         seams::ShellOpen(web::kMediaPlayerPage);
         return FALSE;

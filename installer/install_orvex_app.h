@@ -17,6 +17,10 @@ class CInstallOrvexApp : public CApplication {
 // The vendor's device service is registered: its key opens for reading and
 // writing and its "ImagePath" is a well-formed string of at most 260 bytes.
 bool IsAppleMobileDeviceInstalled();
+// The start-up check: the device service is registered, or a store package
+// of the vendor's is installed (the store applications register no service
+// key).
+bool IsVendorSoftwareInstalled();
 
 // The start-up trace file "C:\ZOrod.txt": created when the program is
 // loaded, it receives one banner line at start and is closed. When it

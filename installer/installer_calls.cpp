@@ -1,10 +1,13 @@
 #include "installer/installer_calls.h"
 
 #include "installer/framework/app.h"
+#include "platform/vendor_search.h"
 
 #include <wininet.h>
 
 namespace {
+
+bool StorePackageInstalled() { return vendor_search::StorePackageInstalled(vendor_search::SystemHost()); }
 
 bool InternetConnected() {
     DWORD flags = 0;
@@ -26,6 +29,7 @@ const InstallerCalls kProgram = {
     .serviceRoot = HKEY_LOCAL_MACHINE,
     .serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\Apple Mobile Device",
     .regOpenKey = ::RegOpenKeyExW,
+    .storePackageInstalled = StorePackageInstalled,
 };
 
 InstallerCalls g_calls = kProgram;

@@ -30,6 +30,9 @@ struct InstallerCalls {
     HKEY serviceRoot;
     const wchar_t* serviceKey;
     LSTATUS(APIENTRY* regOpenKey)(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+    // A store package of the vendor's is installed (the store applications
+    // register no device service key).
+    bool (*storePackageInstalled)();
 };
 
 // The table in force; Reset restores the program's own bindings.

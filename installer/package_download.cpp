@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -130,7 +131,7 @@ std::wstring StatusCode(HINTERNET response) { return QueryText(response, HTTP_QU
 std::wstring ContentLengthHeader(HINTERNET response) { return QueryText(response, HTTP_QUERY_CONTENT_LENGTH); }
 
 CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& goOn,
-                 const std::function<void(DWORD)>& written, DownloadLink* link) {
+                 const std::function<void(DWORD)>& written, DownloadLink* link, const std::function<DWORD()>& waiting) {
     // The chunk belongs to the read: after a cancel the read may still
     // fill it when this copy has long ended.
     struct Chunk {
@@ -145,7 +146,7 @@ CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& g
             return nullptr;
         };
         if (link) {
-            if (!link->Run(read))
+            if (!link->Run(read, waiting))
                 return CopyEnd::Cancelled;
         } else {
             read();
@@ -161,6 +162,38 @@ CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& g
             return CopyEnd::WriteFailed;
         written(chunk->got);
     }
+}
+
+ProgressPacer::ProgressPacer(DWORD interval, std::function<void(int32_t)> show, std::function<DWORD()> clock)
+    : m_interval(interval), m_show(std::move(show)), m_clock(std::move(clock)) {}
+
+void ProgressPacer::Update(int32_t count, bool now) {
+    m_latest = count;
+    m_kept = false;
+    if (m_handed && count == m_shown)
+        return;
+    if (now || !m_handed || m_clock() - m_handedAt >= m_interval)
+        Hand(count);
+    else
+        m_kept = true;
+}
+
+DWORD ProgressPacer::Due() {
+    if (!m_kept)
+        return INFINITE;
+    const DWORD since = m_clock() - m_handedAt;
+    if (since < m_interval)
+        return m_interval - since;
+    Hand(m_latest);
+    return INFINITE;
+}
+
+void ProgressPacer::Hand(int32_t count) {
+    m_kept = false;
+    m_handed = true;
+    m_shown = count;
+    m_handedAt = m_clock();
+    m_show(count);
 }
 
 std::wstring PackageAddress(PackageClass packageClass) {
@@ -249,24 +282,21 @@ bool Fetch(CInstallOrvexDlg& dlg, DownloadLink& link, PackageClass packageClass,
         dlg.m_bDownloading = true;
         // A close that came before the flag was raised still counts.
         auto goOn = [&dlg, &link] { return dlg.m_bDownloading && !dlg.Closing() && !link.Cancelled(); };
-        // Every chunk's progress goes to the window, but no more often than
-        // the window can sensibly show it; the last one always.
-        DWORD lastShown = ::GetTickCount() - progressInterval;
-        int32_t shown = -1;
-        auto show = [&dlg, total, &shown, &lastShown](int32_t done) {
+        // The window shows what has arrived: every chunk's count, no more
+        // often than the window can sensibly show it, and a count kept back
+        // by that is handed over while the next read still waits for the
+        // server. The whole size and the last count go over at once.
+        ProgressPacer pacer(progressInterval, [&dlg, total](int32_t done) {
             dlg.ShowProgress(DownloadProgressText(static_cast<uint32_t>(done), static_cast<uint32_t>(total)),
                              DownloadFraction(done, total));
-            shown = done;
-            lastShown = ::GetTickCount();
-        };
-        auto written = [&dlg, total, &show, &shown, &lastShown, progressInterval](DWORD bytes) {
+        });
+        auto written = [&dlg, total, &pacer](DWORD bytes) {
             const int32_t done = dlg.m_nDownloaded += static_cast<int32_t>(bytes);
-            if ((done >= total && shown < total) || ::GetTickCount() - lastShown >= progressInterval)
-                show(done);
+            pacer.Update(done, done >= total);
         };
-        end = CopyBody(response, file.get(), goOn, written, &link);
-        if (end == CopyEnd::Complete && shown != dlg.m_nDownloaded)
-            show(dlg.m_nDownloaded);
+        end = CopyBody(response, file.get(), goOn, written, &link, [&pacer] { return pacer.Due(); });
+        if (end == CopyEnd::Complete)
+            pacer.Update(dlg.m_nDownloaded, true);
     }
     link.CloseHandles();
 

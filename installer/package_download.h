@@ -31,7 +31,8 @@ double DownloadFraction(int32_t done, int32_t total);
 int32_t ParseContentLength(const std::wstring& header);
 
 // The shortest time between two progress texts handed to the window, in
-// milliseconds (the last one is always handed over).
+// milliseconds. A count that comes sooner is handed over once the time has
+// passed, whether more bytes have come by then or not.
 constexpr DWORD kDownloadProgressInterval = 40;
 
 // Fetches the package of `packageClass` into its local file. True when the
@@ -73,9 +74,42 @@ enum class CopyEnd { Complete, Cancelled, ReadFailed, WriteFailed };
 // Copies the body into `file` in chunks of kChunkSize: reads a chunk, stops
 // at the body's end (a read of 0 bytes), stops when `goOn()` is false before
 // the chunk is written, writes it and tells `written(bytes)`. With a link,
-// each read runs through it (a cancel ends the copy as Cancelled).
+// each read runs through it (a cancel ends the copy as Cancelled), and
+// `waiting` runs while a read waits for the server (see DownloadLink::Run).
 CopyEnd CopyBody(HINTERNET response, HANDLE file, const std::function<bool()>& goOn,
-                 const std::function<void(DWORD)>& written, DownloadLink* link = nullptr);
+                 const std::function<void(DWORD)>& written, DownloadLink* link = nullptr,
+                 const std::function<DWORD()>& waiting = nullptr);
+
+// Paces the progress a download hands to the window: at most one count
+// every `interval` milliseconds, and never the latest held back for longer.
+// A count that comes too soon is kept, and handed on by Due once the
+// interval has passed, whether a later chunk has come by then or not (a
+// server that sends a burst and then pauses). One thread only.
+class ProgressPacer {
+  public:
+    ProgressPacer(
+        DWORD interval, std::function<void(int32_t)> show,
+        std::function<DWORD()> clock = [] { return ::GetTickCount(); });
+
+    // The count received so far: handed on now when the interval has passed
+    // since the last one (or `now` is set), else kept.
+    void Update(int32_t count, bool now = false);
+    // Hands on a kept count whose interval has passed. The milliseconds
+    // until the kept count is due; INFINITE when none is kept.
+    DWORD Due();
+
+  private:
+    void Hand(int32_t count);
+
+    DWORD m_interval;
+    std::function<void(int32_t)> m_show;
+    std::function<DWORD()> m_clock;
+    bool m_handed = false; // a count has been handed on
+    DWORD m_handedAt = 0;
+    int32_t m_shown = 0; // the last count handed on
+    bool m_kept = false;
+    int32_t m_latest = 0;
+};
 
 // The download address of a package class.
 std::wstring PackageAddress(PackageClass packageClass);

@@ -1,10 +1,13 @@
 #include "platform/vendor_loader.h"
 
 #include "platform/file.h"
+#include "platform/handles.h"
+#include "platform/log.h"
 #include "platform/seams.h"
 #include "platform/text.h"
 #include "platform/vendor_calls.h"
 #include "platform/vendor_folders.h"
+#include "platform/vendor_search.h"
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
@@ -15,10 +18,10 @@
 #include <cwchar>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
-using vendor_folders::kCommonFolders;
 using vendor_folders::kDeviceLibraryNames;
 
 constexpr DWORD kPathCapacity = 65535;
@@ -36,6 +39,17 @@ LoaderState& State() {
     return state;
 }
 
+vendor_search::Host LoaderHost() {
+    vendor_search::Host host = vendor_search::SystemHost();
+    host.shellFolder = seams::ShellFolder;
+    return host;
+}
+
+vendor_search::Host& SearchHost() {
+    static vendor_search::Host host = LoaderHost();
+    return host;
+}
+
 void StartGdiplus(LoaderState& state) {
     // One start per token: a failed load keeps GDI+ running (the archive
     // reader needs no device library) and a retry does not start it again.
@@ -45,18 +59,6 @@ void StartGdiplus(LoaderState& state) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok)
         state.gdiplusToken = token;
-}
-
-std::wstring CommonFilesFolder() {
-    std::wstring folder;
-    for (int csidl : kCommonFolders) {
-        folder = seams::ShellFolder(csidl);
-        if (!folder.empty())
-            break;
-    }
-    if (!folder.empty() && folder.back() != L'\\')
-        folder += L'\\';
-    return folder;
 }
 
 std::wstring ReadPath() {
@@ -126,14 +128,61 @@ std::wstring MissingEntryText(const vendor::BindingEntry& entry) {
     return text;
 }
 
-// The load itself, under the loader's lock. A message to show is returned
-// in `message`.
-int LoadLocked(LoaderState& state, std::wstring* message) {
-    if (state.bound)
-        return 1;
-    StartGdiplus(state);
+std::wstring ModulePath(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768)
+            return path;
+        path.resize(path.size() * 2);
+    }
+}
 
-    std::wstring common = CommonFilesFolder();
+void LogUsed(const vendor_search::Candidate& candidate, const LoaderState& state) {
+    WriteDailyLog(L"厂商库来自" + candidate.label + L"：" + ModulePath(state.deviceLibrary) + L"；" +
+                  ModulePath(state.valueLibrary));
+}
+
+void LogPassedOver(const vendor_search::Candidate& candidate) {
+    if (candidate.status == vendor_search::Status::WrongBitness)
+        WriteDailyLog(L"厂商库位数不符，未加载（" + candidate.label + L"）：" + candidate.detail);
+}
+
+void ReleaseLibraries(LoaderState& state) {
+    vendor::ClearSlots();
+    if (state.deviceLibrary) {
+        ::FreeLibrary(state.deviceLibrary);
+        state.deviceLibrary = nullptr;
+    }
+    if (state.valueLibrary) {
+        ::FreeLibrary(state.valueLibrary);
+        state.valueLibrary = nullptr;
+    }
+}
+
+// Binds the whole table from the loaded libraries; the first missing entry
+// is named in `message`.
+int BindLoaded(LoaderState& state, std::wstring* message) {
+    const vendor::BindingEntry* missing = vendor::BindLibrary(vendor::Library::Cf, state.valueLibrary);
+    if (!missing)
+        missing = vendor::BindLibrary(vendor::Library::Amd, state.deviceLibrary);
+    if (missing) {
+        *message = MissingEntryText(*missing);
+        return 0;
+    }
+    state.bound = true;
+    return 1;
+}
+
+// The common files rule: both folders on the search path, the libraries by
+// plain name. Returns 0 without a message when its folders are missing.
+int LoadByCommonFilesRule(LoaderState& state, const std::wstring& common, std::wstring* message) {
     if (common.empty())
         return 0;
     std::wstring support = common + L"Apple\\Apple Application Support";
@@ -150,16 +199,99 @@ int LoadLocked(LoaderState& state, std::wstring* message) {
     if (!LoadLibraryByName(L"CoreFoundation.dll", &state.valueLibrary, message) ||
         !LoadDeviceLibrary(&state.deviceLibrary, message))
         return 0;
+    return BindLoaded(state, message);
+}
 
-    const vendor::BindingEntry* missing = vendor::BindLibrary(vendor::Library::Cf, state.valueLibrary);
-    if (!missing)
-        missing = vendor::BindLibrary(vendor::Library::Amd, state.deviceLibrary);
-    if (missing) {
-        *message = MissingEntryText(*missing);
-        return 0;
+// A later candidate: both libraries by full path, each library's own
+// dependencies from its folder. A library that does not load is freed
+// again with what this attempt loaded, so the next candidate starts clean;
+// `failure` gets the system's text.
+bool LoadByPath(LoaderState& state, const vendor_search::Candidate& candidate, std::wstring* failure) {
+    const DWORD flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+    UniqueModule value(::LoadLibraryExW(candidate.value.path.c_str(), nullptr, flags));
+    if (!value) {
+        *failure = SystemErrorText(::GetLastError());
+        WriteDailyLog(L"厂商库加载失败（" + candidate.label + L"）：" + candidate.value.path + L"：" + *failure);
+        return false;
     }
-    state.bound = true;
-    return 1;
+    UniqueModule device(::LoadLibraryExW(candidate.device.path.c_str(), nullptr, flags));
+    if (!device) {
+        *failure = SystemErrorText(::GetLastError());
+        WriteDailyLog(L"厂商库加载失败（" + candidate.label + L"）：" + candidate.device.path + L"：" + *failure);
+        return false;
+    }
+    state.valueLibrary = value.release();
+    state.deviceLibrary = device.release();
+    return true;
+}
+
+enum class Outcome { Bound, NotBound, NoneLoaded };
+
+// The candidates after the common files rule, in order, until one loads;
+// then its table is bound. A missing entry is named in `message`; the first
+// library that failed to load is described in `failure`.
+Outcome LoadLaterCandidate(LoaderState& state, const std::vector<vendor_search::Candidate>& candidates,
+                           std::wstring* message, std::wstring* failure) {
+    for (size_t i = 1; i < candidates.size(); ++i) {
+        const vendor_search::Candidate& candidate = candidates[i];
+        LogPassedOver(candidate);
+        if (candidate.status != vendor_search::Status::Usable)
+            continue;
+        std::wstring why;
+        if (!LoadByPath(state, candidate, &why)) {
+            if (failure->empty())
+                *failure = why;
+            continue;
+        }
+        if (!BindLoaded(state, message)) {
+            // Freed again, with the slots: the next call starts clean and
+            // names the missing entry once more.
+            ReleaseLibraries(state);
+            return Outcome::NotBound;
+        }
+        LogUsed(candidate, state);
+        return Outcome::Bound;
+    }
+    return Outcome::NoneLoaded;
+}
+
+// The load itself, under the loader's lock. A message to show is returned
+// in `message`.
+int LoadLocked(LoaderState& state, std::wstring* message) {
+    if (state.bound)
+        return 1;
+    StartGdiplus(state);
+
+    const std::vector<vendor_search::Candidate> candidates = vendor_search::Search(SearchHost());
+    const vendor_search::Candidate& rule = candidates.front();
+    if (rule.status == vendor_search::Status::Usable) {
+        int result = LoadByCommonFilesRule(state, rule.commonFiles, message);
+        if (result)
+            LogUsed(rule, state);
+        return result;
+    }
+    LogPassedOver(rule);
+
+    // A library held from an earlier failed attempt stays loaded for the
+    // common files rule; a candidate loaded by path starts without one.
+    std::wstring failure;
+    if (!state.valueLibrary && !state.deviceLibrary) {
+        const Outcome outcome = LoadLaterCandidate(state, candidates, message, &failure);
+        if (outcome != Outcome::NoneLoaded)
+            return outcome == Outcome::Bound ? 1 : 0;
+    }
+
+    // Nothing else loaded: the common files rule as it always was, where its
+    // folders are (it names a library that fails to load); else the first
+    // failure of a later candidate.
+    int result = LoadByCommonFilesRule(state, rule.commonFiles, message);
+    if (result) {
+        LogUsed(rule, state);
+        return result;
+    }
+    if (message->empty())
+        *message = failure;
+    return 0;
 }
 
 } // namespace
@@ -181,15 +313,7 @@ void UnloadVendorLibraries() {
     LoaderState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.bound = false;
-    vendor::ClearSlots();
-    if (state.deviceLibrary) {
-        ::FreeLibrary(state.deviceLibrary);
-        state.deviceLibrary = nullptr;
-    }
-    if (state.valueLibrary) {
-        ::FreeLibrary(state.valueLibrary);
-        state.valueLibrary = nullptr;
-    }
+    ReleaseLibraries(state);
     if (state.gdiplusToken) {
         Gdiplus::GdiplusShutdown(state.gdiplusToken);
         state.gdiplusToken = 0;
@@ -197,3 +321,7 @@ void UnloadVendorLibraries() {
 }
 
 bool VendorLibrariesBound() { return State().bound; }
+
+vendor_search::Host& VendorSearchHost() { return SearchHost(); }
+
+void ResetVendorSearchHost() { SearchHost() = LoaderHost(); }

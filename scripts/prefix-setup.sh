@@ -10,7 +10,8 @@
 #    where the vendor's installation of that edition puts them (Common
 #    Files\Apple\...: in a 64-bit prefix, the 64-bit common files folder),
 #    when they are built;
-#  - the registry entry of the vendor's device service;
+#  - the registry entries of the vendor's device service and the paths its
+#    installers publish (the device library and Apple Application Support);
 #  - top-level windows not handed to a window manager (there is none on the
 #    virtual display, and waiting for one costs two seconds per window).
 # Safe to run again: it refreshes the stand-ins and settings.
@@ -49,6 +50,12 @@ REGEDIT4
 
 [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Apple Mobile Device]
 "ImagePath"="\"C:\\Program Files\\Common Files\\Apple\\Mobile Device Support\\AppleMobileDeviceService.exe\""
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Apple Inc.\Apple Mobile Device Support\Shared]
+"iTunesMobileDeviceDLL"="C:\\Program Files\\Common Files\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Apple Inc.\Apple Application Support]
+"InstallDir"="C:\\Program Files\\Common Files\\Apple\\Apple Application Support\\"
 REG
 # regedit reads the file in the ANSI code page unless it is UTF-16.
 iconv -f UTF-8 -t UTF-16 "$regfile" > "$regfile.u16"

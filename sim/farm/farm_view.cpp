@@ -101,9 +101,7 @@ void FarmView::Invalidate() {
 FarmView::Budget FarmView::Allow(const std::string& udid, const DeviceState& state, Direction direction,
                                  unsigned wanted) {
     std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
+    Counters& c = CountersOf(udid, state);
     Budget budget{wanted, false};
     auto limit = [&budget](int64_t amount, int64_t done) {
         if (amount <= 0)
@@ -124,24 +122,45 @@ FarmView::Budget FarmView::Allow(const std::string& udid, const DeviceState& sta
 
 bool FarmView::Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes) {
     std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
+    Counters& c = CountersOf(udid, state);
     (direction == Direction::Read ? c.read : c.written) += bytes;
     c.moved += bytes;
     int64_t unplugAt = state.Fault(Fault::UnplugAfter);
     return unplugAt > 0 && c.moved >= unplugAt;
 }
 
-void FarmView::Unplug(const std::string& udid) {
+FarmView::ListStep FarmView::BeforeListRead(const std::string& udid, const DeviceState& state) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const Counters& c = CountersOf(udid, state);
+    auto spent = [&c](int64_t amount) { return amount > 0 && c.listed >= amount; };
+    if (spent(state.Fault(Fault::UnplugListAfter)))
+        return ListStep::Unplug;
+    if (spent(state.Fault(Fault::ListAfter)))
+        return ListStep::Fail;
+    return ListStep::Go;
+}
+
+void FarmView::Listed(const std::string& udid, const DeviceState& state) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++CountersOf(udid, state).listed;
+}
+
+FarmView::Counters& FarmView::CountersOf(const std::string& udid, const DeviceState& state) {
+    Counters& c = m_counters[udid];
+    if (c.serial != state.faultSerial)
+        c = Counters{state.faultSerial};
+    return c;
+}
+
+void FarmView::Unplug(const std::string& udid, Fault fired) {
     std::string error;
     m_farm.Update(
         udid,
-        [](Value& d, std::string*) {
+        [fired](Value& d, std::string*) {
             d.Set(key::kAttached, Value::Bool(false));
             Value& faults = d.SubDict(key::kFaults);
             // The fault has fired; plugging the device in again starts afresh.
-            faults.Remove(InfoOf(Fault::UnplugAfter).key);
+            faults.Remove(InfoOf(fired).key);
             faults.Set(key::kFaultSerial, Value::Integer(faults.GetInteger(key::kFaultSerial) + 1));
             return true;
         },

@@ -23,7 +23,7 @@ struct DeviceState {
     bool paired = false;
     bool jailbroken = false;                                  // offers the privileged file service
     std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
-    int64_t faults[13] = {};                                  // by Fault
+    int64_t faults[kFaultCount] = {};                         // by Fault
     int64_t faultSerial = 0;
     // The whole description as the state was read from it, for the calls
     // that answer from it without reading and parsing it again.
@@ -64,17 +64,26 @@ class FarmView {
     };
     Budget Allow(const std::string& udid, const DeviceState& state, Direction direction, unsigned wanted);
     bool Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes);
+    // Folder reads count the names they deliver, apart from the bytes.
+    // BeforeListRead says whether the next read goes on, fails (list-after
+    // spent) or must unplug the device (unplug-list-after spent); Listed
+    // records one name delivered.
+    enum class ListStep { Go, Fail, Unplug };
+    ListStep BeforeListRead(const std::string& udid, const DeviceState& state);
+    void Listed(const std::string& udid, const DeviceState& state);
 
     // Unplugs a device in response to a fault: marks it detached in the
-    // farm and spends the unplug fault.
-    void Unplug(const std::string& udid);
+    // farm and spends the fault that fired.
+    void Unplug(const std::string& udid, Fault fired = Fault::UnplugAfter);
 
   private:
     struct Counters {
         int64_t serial = -1;
-        int64_t read = 0, written = 0, moved = 0;
+        int64_t read = 0, written = 0, moved = 0, listed = 0;
     };
     void RefreshLocked(bool force);
+    // The device's counters, started afresh when its faults changed (m_lock held).
+    Counters& CountersOf(const std::string& udid, const DeviceState& state);
 
     Farm m_farm;
     ChangeSignal m_signal;

@@ -1,5 +1,6 @@
-// A small property-list value and its XML form, used for the simulated
-// devices' descriptions and the property-list files of their file systems.
+// A small property-list value and its forms (XML and binary, through the
+// property-list codec), used for the simulated devices' descriptions, the
+// property-list files of their file systems and the messages of the wire.
 // The device library converts these values to and from the value library's
 // types at its exported interface; the farm and the command-line tool work on
 // them without it.
@@ -66,6 +67,7 @@ class Value {
     bool operator!=(const Value& other) const { return !(*this == other); }
 
   private:
+    friend struct ValueAccess; // the codec's builder fills dictionaries directly
     Kind m_kind = Kind::Null;
     bool m_bool = false;
     bool m_unsigned = false;
@@ -77,12 +79,21 @@ class Value {
 };
 
 // The XML property-list form (version 1.0), tab-indented as the vendor's
-// tools write it. A Null value cannot be written and fails the whole call.
+// tools write it. A Null value, text that is not UTF-8 or a date outside the
+// years 0000 to 9999 cannot be written and fails the whole call.
 bool WriteXmlPlist(const Value& value, std::string* out);
-// Parses an XML property list. Untrusted input: nesting deeper than 64
-// levels, unknown elements, bad numbers, bad base64 and trailing content are
-// errors; `error` (optional) names the problem.
+// The binary form ("bplist00"); fails as WriteXmlPlist does, but takes any
+// date.
+bool WriteBinaryPlist(const Value& value, std::string* out);
+// Parses an XML property list. Untrusted input: nesting deeper than 512
+// levels, unknown elements, bad numbers, bad base64, text that is not UTF-8,
+// a key given twice in a dictionary and trailing content are errors; `error`
+// (optional) names the problem. `out` is written only on success.
 bool ReadXmlPlist(const std::string& xml, Value* out, std::string* error = nullptr);
+// Parses a property list in either form (binary when it starts with
+// "bplist"), as ReadXmlPlist does; a binary list's shared objects become
+// copies, within the codec's limits.
+bool ReadPlist(const std::string& bytes, Value* out, std::string* error = nullptr);
 
 // Base64 as used by <data>; decoding skips white space and fails on anything
 // else outside the alphabet.

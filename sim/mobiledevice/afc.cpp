@@ -235,7 +235,24 @@ extern "C" int __cdecl AFCDirectoryRead(afc_connection* connection, afc_director
         std::shared_ptr<Directory> d = g_directories.Get(dir);
         if (!d || d->owner != connection || !name)
             return static_cast<int>(kAfcInvalidArgument);
-        *name = d->next < d->names.size() ? d->names[d->next++].data() : nullptr;
+        // Once a listing fault is spent every read fails, the one that
+        // would find the end too: a cut may fall exactly on the end of a
+        // listing.
+        switch (c->view->BeforeListRead(c->udid, state)) {
+        case FarmView::ListStep::Unplug:
+            Unplug(*c->view, c->udid, Fault::UnplugListAfter);
+            return static_cast<int>(kAfcServiceNotConnected);
+        case FarmView::ListStep::Fail:
+            return static_cast<int>(kAfcReadError);
+        case FarmView::ListStep::Go:
+            break;
+        }
+        if (d->next >= d->names.size()) {
+            *name = nullptr;
+            return static_cast<int>(kAfcSuccess);
+        }
+        *name = d->names[d->next++].data();
+        c->view->Listed(c->udid, state);
         return static_cast<int>(kAfcSuccess);
     });
 }

@@ -51,8 +51,8 @@ void WaitForWake(uint64_t* seen, DWORD milliseconds) {
     *seen = g_wakeCount;
 }
 
-void Unplug(FarmView& view, const std::string& udid) {
-    view.Unplug(udid);
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired) {
+    view.Unplug(udid, fired);
     WakeSubscribers();
 }
 

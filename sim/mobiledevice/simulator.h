@@ -33,8 +33,9 @@ void WakeSubscribers();
 // Waits until woken or `milliseconds` have passed; `seen` tracks wake-ups.
 void WaitForWake(uint64_t* seen, DWORD milliseconds);
 
-// Unplugs a device in response to a fault: marks it detached in the farm.
-void Unplug(FarmView& view, const std::string& udid);
+// Unplugs a device in response to the fault `fired`: marks it detached in
+// the farm and takes the fault away.
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired = simfarm::Fault::UnplugAfter);
 
 // A device handle (am_device) as given to callers: one per device and
 // connection, shared by every subscription of the process.

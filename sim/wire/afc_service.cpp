@@ -112,7 +112,7 @@ class AfcSession {
     Outcome Number(uint64_t operation, uint64_t value);
 
     // Operations.
-    Outcome List(Arguments& args);
+    Outcome List(Arguments& args, const DeviceState& state);
     Outcome FileInfo(Arguments& args);
     Outcome DeviceInfo(const DeviceState& state);
     Outcome Open(Arguments& args);
@@ -203,13 +203,31 @@ std::string Joined(const simfarm::KeyValues& pairs) {
     return out;
 }
 
-AfcSession::Outcome AfcSession::List(Arguments& args) {
+AfcSession::Outcome AfcSession::List(Arguments& args, const DeviceState& state) {
     std::string path;
     std::vector<std::string> names;
     if (!args.Text(&path))
         return Status(simfarm::kAfcInvalidArgument);
     int status = m_files.List(path, &names);
-    return status == simfarm::kAfcSuccess ? Data(Joined(names)) : Status(status);
+    if (status != simfarm::kAfcSuccess)
+        return Status(status);
+    // The listing faults count names as the stand-in's folder reads do: one
+    // read per name and one that finds the end. Here one answer carries
+    // them all, so a fault spent anywhere fails the whole listing.
+    for (size_t i = 0; i <= names.size(); ++i) {
+        switch (m_view->BeforeListRead(m_udid, state)) {
+        case FarmView::ListStep::Unplug:
+            m_view->Unplug(m_udid, simfarm::Fault::UnplugListAfter);
+            return Outcome::Close;
+        case FarmView::ListStep::Fail:
+            return Status(simfarm::kAfcReadError);
+        case FarmView::ListStep::Go:
+            break;
+        }
+        if (i < names.size())
+            m_view->Listed(m_udid, state);
+    }
+    return Data(Joined(names));
 }
 
 AfcSession::Outcome AfcSession::FileInfo(Arguments& args) {
@@ -402,7 +420,7 @@ AfcSession::Outcome AfcSession::Dispatch(const DeviceState& state) {
     Arguments args(m_body.data(), m_body.size());
     switch (m_request.operation) {
     case afc::kReadDirectory:
-        return List(args);
+        return List(args, state);
     case afc::kGetFileInfo:
         return FileInfo(args);
     case afc::kGetDeviceInfo:

@@ -142,7 +142,7 @@ bool ProxySession::Install(const Value& request, bool upgrade, const simfarm::De
     bool alive = true;
     AppResult result = simfarm::InstallPackage(
         m_view->farm(), m_udid, media.HostPath(where), upgrade,
-        [](const std::string& bytes, Value* out) { return simfarm::ReadXmlPlist(bytes, out); },
+        [](const std::string& bytes, Value* out) { return simfarm::ReadPlist(bytes, out); },
         Reporter(m_stream, &alive));
     m_view->Invalidate();
     if (result != AppResult::Done)

@@ -23,7 +23,7 @@ bool ReadPlistMessage(Stream& stream, simfarm::Value* out, std::string* error) {
         return false;
     }
     simfarm::Value value;
-    if (!simfarm::ReadXmlPlist(body, &value, error))
+    if (!simfarm::ReadPlist(body, &value, error))
         return false;
     *out = std::move(value);
     return true;

@@ -40,4 +40,33 @@ class VendorTree {
 // The full path of a loaded module, empty when it is not loaded.
 std::wstring LoadedModulePath(const wchar_t* name);
 
+// The bitness of the other edition (64 in the 32-bit one and back).
+int OtherBits();
+
+// Copies a stand-in of build/bin ("CoreFoundation.dll" or
+// "iTunesMobileDevice.dll") to `to`, making the folders on the way. With
+// `bits` of the other edition, the copy's header says it was built for the
+// other machine: a library of the wrong bitness.
+bool PlaceStandIn(const wchar_t* standIn, const std::wstring& to, int bits = 0);
+
+// Scratch registry values under HKEY_CURRENT_USER\Software\OrvexTests\...,
+// where the loader's search is pointed while the object lives (its
+// registryBase); removed afterwards.
+class ScratchRegistry {
+  public:
+    ScratchRegistry();
+    ~ScratchRegistry();
+    ScratchRegistry(const ScratchRegistry&) = delete;
+    ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+    // The prefix to put before key paths ("Software\OrvexTests\...\").
+    const std::wstring& base() const { return m_base; }
+    bool SetString(const std::wstring& key, const wchar_t* value, const std::wstring& text);
+    // Empties it.
+    void Clear();
+
+  private:
+    std::wstring m_base;
+};
+
 } // namespace testutil

@@ -9,6 +9,12 @@
 
 #include <winsock2.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <utility>
+#include <vector>
+
 namespace {
 
 using namespace installtest;
@@ -287,6 +293,198 @@ TEST_F(DownloadTest, BodyShorterThanAnnouncedFailsAndARetryAfterTheFixSucceeds) 
         EXPECT_EQ(m_dlg->m_nState, 4);
         EXPECT_EQ(fakecalls::EventsStartingWith("upload ").size(), 1u);
         EXPECT_EQ(NewRequests().size(), 2u);
+    }
+}
+
+// What the window showed during a download beside what had arrived by
+// then: a thread of its own notes each new count the download has received
+// with its time, every frame pushed to the window is noted with its time,
+// and a watchdog asks the window for an answer (WM_NULL) every 50 ms.
+class ProgressWatch {
+  public:
+    struct Arrival {
+        DWORD at;
+        int32_t count;
+    };
+    struct Frame {
+        DWORD at;
+        int state;
+        std::wstring text;
+        double fraction;
+    };
+
+    explicit ProgressWatch(CInstallOrvexDlg& dlg) : m_dlg(dlg) {
+        s_current = this;
+        dlg.m_pfnUpdateLayeredWindow = Push;
+        m_sampler = std::thread([this] { Sample(); });
+        m_watchdog = std::thread([this, hWnd = dlg.m_hWnd] { Watch(hWnd); });
+    }
+    ~ProgressWatch() {
+        Stop();
+        m_dlg.m_pfnUpdateLayeredWindow = RecordPush;
+        s_current = nullptr;
+    }
+    // Window's thread: a watchdog's last question is answered while it ends.
+    void Stop() {
+        m_stop = true;
+        testutil::PumpUntil([this] { return m_watchdogEnded.load(); }, 5000);
+        if (m_sampler.joinable())
+            m_sampler.join();
+        if (m_watchdog.joinable())
+            m_watchdog.join();
+    }
+
+    // The frame on the window at `at`.
+    const Frame* ShownAt(DWORD at) const {
+        const Frame* shown = nullptr;
+        for (const Frame& frame : m_frames) {
+            if (static_cast<LONG>(frame.at - at) > 0)
+                break;
+            shown = &frame;
+        }
+        return shown;
+    }
+
+    // Every count that stayed the latest for longer than `late` ms must be
+    // on the window, text and fill, `late` ms after it arrived and still
+    // shortly before the next one came. Returns those counts with how long
+    // each stayed.
+    std::vector<std::pair<int32_t, DWORD>> CheckShownWithin(DWORD late, int32_t total) const {
+        std::vector<std::pair<int32_t, DWORD>> settled;
+        for (size_t i = 0; i + 1 < m_arrivals.size(); ++i) {
+            const Arrival& arrival = m_arrivals[i];
+            const DWORD lasted = m_arrivals[i + 1].at - arrival.at;
+            if (lasted <= late)
+                continue;
+            settled.emplace_back(arrival.count, lasted);
+            const std::wstring text =
+                DownloadProgressText(static_cast<uint32_t>(arrival.count), static_cast<uint32_t>(total));
+            std::vector<DWORD> checks = {late};
+            if (lasted > late + 100)
+                checks.push_back(lasted - 50);
+            for (DWORD after : checks) {
+                const Frame* frame = ShownAt(arrival.at + after);
+                if (!frame) {
+                    ADD_FAILURE() << "nothing shown " << after << " ms after " << arrival.count << " bytes arrived";
+                    continue;
+                }
+                EXPECT_EQ(frame->state, 5);
+                EXPECT_EQ(frame->text, text) << after << " ms after " << arrival.count << " bytes arrived";
+                EXPECT_DOUBLE_EQ(frame->fraction, DownloadFraction(arrival.count, total))
+                    << after << " ms after " << arrival.count << " bytes arrived";
+            }
+        }
+        return settled;
+    }
+
+    std::vector<Arrival> m_arrivals; // the sampler's, read after Stop
+    std::vector<Frame> m_frames;     // the window's thread's
+    DWORD m_longestAnswer = 0;       // the watchdog's, read after Stop
+    int m_answers = 0;
+    int m_unanswered = 0;
+
+  private:
+    static BOOL WINAPI Push(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD) {
+        if (s_current) {
+            const CInstallOrvexDlg& dlg = s_current->m_dlg;
+            s_current->m_frames.push_back({::GetTickCount(), dlg.m_nState, dlg.m_strStatus, dlg.m_dProgress});
+        }
+        return TRUE;
+    }
+    void Sample() {
+        int32_t last = m_dlg.m_nDownloaded;
+        while (!m_stop) {
+            const int32_t count = m_dlg.m_nDownloaded;
+            if (count != last)
+                m_arrivals.push_back({::GetTickCount(), count});
+            last = count;
+            ::Sleep(1);
+        }
+    }
+    void Watch(HWND hWnd) {
+        while (!m_stop) {
+            const DWORD start = ::GetTickCount();
+            DWORD_PTR result = 0;
+            if (::SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) {
+                m_longestAnswer = std::max(m_longestAnswer, ::GetTickCount() - start);
+                ++m_answers;
+            } else {
+                ++m_unanswered;
+            }
+            ::Sleep(50);
+        }
+        m_watchdogEnded = true;
+    }
+
+    static ProgressWatch* s_current;
+    CInstallOrvexDlg& m_dlg;
+    std::atomic<bool> m_stop{false}, m_watchdogEnded{false};
+    std::thread m_sampler, m_watchdog;
+};
+ProgressWatch* ProgressWatch::s_current = nullptr;
+
+// The progress on the window is what has arrived, at most about 100 ms
+// late, also when the server pauses after a burst, trickles, or pauses
+// after its first chunk; and the window answers throughout. The program's
+// own delay is at most the 40 ms pacing and a repaint; the bound leaves
+// 50 ms more for the threads' turns on a busy shared machine.
+TEST_F(DownloadTest, ProgressShownIsWhatHasArrivedAlsoWhenTheServerPauses) {
+    constexpr DWORD kLate = 150;
+    const struct {
+        const char* name;
+        size_t size;
+        Answer answer;
+        // A count that must stay on the window for at least `lasting` ms.
+        int32_t settled;
+        DWORD lasting;
+        const wchar_t* text;
+    } cases[] = {
+        {"a burst of 1,536,000 bytes, then 2 s of silence",
+         3848290,
+         {.pauseAfter = 1536000, .pauseMs = 2000},
+         1536000,
+         1000,
+         L"1.46 M/3.67 M"},
+        {"one chunk every 300 ms", 8 * 10240, {.chunk = 10240, .delayMs = 300}, 4 * 10240, 200, L"40.00 K/80.00 K"},
+        {"1 s of silence after the first chunk",
+         200000,
+         {.chunk = 10240, .pauseAfter = 10240, .pauseMs = 1000},
+         10240,
+         800,
+         L"10.00 K/195.31 K"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Restart());
+        m_seams.Clear();
+        Answer answer = c.answer;
+        answer.body = testserver::PatternBytes(c.size, 7);
+        ASSERT_TRUE(s_server->Serve({answer}));
+        PlugInWithoutPackage();
+        const auto total = static_cast<int32_t>(c.size);
+        {
+            ProgressWatch watch(*m_dlg);
+            Click();
+            ASSERT_TRUE(FinishInstall(30000));
+            watch.Stop();
+            EXPECT_EQ(watch.m_unanswered, 0) << "the window stopped answering";
+            EXPECT_GT(watch.m_answers, 10);
+            EXPECT_LT(watch.m_longestAnswer, 500u) << "the window answers at once";
+
+            const auto settled = watch.CheckShownWithin(kLate, total);
+            auto it = std::find_if(settled.begin(), settled.end(), [&](const auto& s) { return s.first == c.settled; });
+            std::string counts;
+            for (const auto& [count, lasted] : settled)
+                counts += " " + std::to_string(count) + " (" + std::to_string(lasted) + " ms)";
+            ASSERT_NE(it, settled.end()) << "no pause at " << c.settled << " bytes; pauses at" << counts;
+            EXPECT_GE(it->second, c.lasting) << "the pause at " << c.settled << " bytes";
+            EXPECT_EQ(DownloadProgressText(c.settled, total), c.text);
+            ASSERT_FALSE(watch.m_arrivals.empty());
+            EXPECT_EQ(watch.m_arrivals.back().count, total);
+        }
+        EXPECT_TRUE(FileBytes(kHandsetFile) == answer.body);
+        EXPECT_EQ(m_dlg->m_nState, 4);
+        EXPECT_TRUE(m_seams.boxes().empty());
     }
 }
 

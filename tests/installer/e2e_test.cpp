@@ -124,6 +124,16 @@ class EndToEnd : public ::testing::Test {
         return colour;
     }
     bool InstallEnabled() const { return ::IsWindowEnabled(::GetDlgItem(m_window, kIdInstall)) != FALSE; }
+    // The colour the screen shows on the progress bar at `fraction` of the
+    // fill's length, below the text, where the fill's end is still square.
+    COLORREF FillColour(double fraction) const {
+        RECT rect;
+        ::GetWindowRect(m_window, &rect);
+        HDC screen = ::GetDC(nullptr);
+        COLORREF colour = ::GetPixel(screen, rect.left + 38 + static_cast<int>(313 * fraction), rect.top + 90 + 24);
+        ::ReleaseDC(nullptr, screen);
+        return colour;
+    }
     // The colour the screen shows where state 4 draws its arrow.
     COLORREF ArrowColour() const {
         RECT rect;
@@ -427,6 +437,41 @@ TEST_F(EndToEnd, TwentyClicksAcrossFailuresAndRetriesNeverFreezeTheWindow) {
     EXPECT_GT(watchdog.asked(), 20);
     EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == embedded) << "the whole package, once";
     EXPECT_TRUE(m_app.Running());
+}
+
+// A burst of 1,536,000 of 3,848,290 bytes, then 3 s of silence (a stalled
+// mobile link): during the pause the bar's fill on screen stands at what has
+// arrived, 0.40 of the bar, and the window answers throughout.
+TEST_F(EndToEnd, BarShowsWhatHasArrivedWhileTheServerPauses) {
+    testserver::PackageServer server(10, 90);
+    ASSERT_TRUE(server.ok());
+    testserver::ProxySetting proxy(server.port());
+    const std::string body = testserver::PatternBytes(3848290, 8);
+    ASSERT_TRUE(server.Serve({{.body = body, .pauseAfter = 1536000, .pauseMs = 3000}}));
+    ASSERT_TRUE(::DeleteFileW(kHandsetFile));
+    std::wstring id = m_farm.Create(testfarm::kIPhone4S);
+    ASSERT_TRUE(WaitUntil([&] { return InstallEnabled(); }, 3000)) << "点击下载";
+    Watchdog watchdog(m_window);
+    Click(::GetDlgItem(m_window, kIdInstall));
+    ASSERT_TRUE(WaitUntil([&] { return !server.Requests().empty(); }, 5000));
+    const double arrived = 1536000.0 / 3848290.0;
+    // The fill ends at 0.40 of the bar: green 4 pixels left of its end,
+    // the grey track 4 pixels right.
+    auto filledTo = [&] { return IsGreen(FillColour(arrived - 0.015)) && !IsGreen(FillColour(arrived + 0.015)); };
+    ASSERT_TRUE(WaitUntil(filledTo, 2000)) << "the burst is on the bar";
+    for (int sample = 0; sample < 15; ++sample) {
+        EXPECT_TRUE(filledTo()) << "fill at " << sample * 100 << " ms into the pause";
+        ::Sleep(100);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return IsDark(ArrowColour()); }, 30000)) << "安装成功，请重启设备";
+    watchdog.Stop();
+    std::printf("[ measure  ] the window answered %d times, the longest in %lu ms\n", watchdog.asked(),
+                watchdog.longest());
+    EXPECT_EQ(watchdog.frozen(), 0) << "the window never froze";
+    EXPECT_LT(watchdog.longest(), 500u);
+    EXPECT_EQ(FileBytes(kHandsetFile).size(), body.size());
+    EXPECT_TRUE(FileBytes(kHandsetFile) == body) << "downloaded";
+    EXPECT_TRUE(FileBytes(m_farm.HostPath(id, kAutoInstalled)) == body) << "and installed";
 }
 
 TEST_F(EndToEnd, EnterShowsTheLetterAAndTheWindowStays) {

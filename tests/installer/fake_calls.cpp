@@ -144,6 +144,11 @@ LSTATUS APIENTRY OpenKey(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access
     return ::RegOpenKeyExW(root, subKey, options, access, result);
 }
 
+bool StorePackage() {
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    return g_state->storePackage;
+}
+
 } // namespace
 
 State& Get() { return *g_state; }
@@ -165,6 +170,7 @@ void Install(const std::wstring& serviceKey) {
         g_state->onFileCall = nullptr;
         g_state->afterProgress = nullptr;
         g_state->internetOpenFails = false;
+        g_state->storePackage = false;
     }
     g_serviceKey = serviceKey;
     InstallerCalls& calls = CurrentInstallerCalls();
@@ -182,6 +188,7 @@ void Install(const std::wstring& serviceKey) {
     calls.createDirectory = MakeFolder;
     calls.deleteOnDevice = Delete;
     calls.upload = Upload;
+    calls.storePackageInstalled = StorePackage;
 }
 
 void Uninstall() { ResetInstallerCalls(); }

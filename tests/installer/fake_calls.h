@@ -48,6 +48,8 @@ struct State {
     // Registry access refused when these bits are asked for (0: none).
     REGSAM deniedAccess = 0;
     REGSAM lastAccess = 0;
+    // A store package of the vendor's is installed.
+    bool storePackage = false;
 };
 
 State& Get();

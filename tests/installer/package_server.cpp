@@ -105,6 +105,8 @@ bool PackageServer::Serve(const std::vector<Answer>& answers) {
              << ", \"drop\": " << (a.drop ? "true" : "false") << ", \"last\": " << (a.last ? "true" : "false");
         if (a.resetAfter >= 0)
             json << ", \"reset_after\": " << a.resetAfter;
+        if (a.pauseAfter >= 0)
+            json << ", \"pause_after\": " << a.pauseAfter << ", \"pause_ms\": " << a.pauseMs;
         if (!a.stall.empty())
             json << ", \"stall\": " << JsonText(a.stall) << ", \"stall_after\": " << a.stallAfter;
         json << "}";

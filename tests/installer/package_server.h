@@ -20,6 +20,8 @@ struct Answer {
     std::string length = "auto";
     int chunk = 0;       // bytes per send; 0 = all at once
     int delayMs = 0;     // pause after each send
+    int pauseAfter = -1; // >= 0: send this many body bytes, then pause once
+    int pauseMs = 0;     // for this long, before the rest
     int resetAfter = -1; // >= 0: send this many body bytes, then reset the connection
     bool drop = false;   // close without answering
     // "headers": answer nothing; "body": the headers and `stallAfter` body

@@ -16,6 +16,8 @@ address. The tests steer it through files in CONTROL_FOLDER:
                               or the header's text
                   chunk       bytes per send (all at once when 0)
                   delay_ms    pause after each send
+                  pause_after send this many body bytes, then pause once
+                              for pause_ms before the rest
                   reset_after send this many body bytes, then reset the
                               connection
                   drop        close the connection without an answer
@@ -84,12 +86,19 @@ class Handler(BaseHTTPRequestHandler):
         stall = answer.get("stall") == "body"
         if stall:
             body = body[: int(answer.get("stall_after", 0))]
+        parts = [body]
+        if answer.get("pause_after") is not None:
+            cut = int(answer["pause_after"])
+            parts = [body[:cut], body[cut:]]
         try:
-            for start in range(0, len(body), chunk):
-                self.wfile.write(body[start : start + chunk])
-                self.wfile.flush()
-                if delay:
-                    time.sleep(delay)
+            for index, part in enumerate(parts):
+                if index:
+                    time.sleep(int(answer.get("pause_ms", 0)) / 1000.0)
+                for start in range(0, len(part), chunk):
+                    self.wfile.write(part[start : start + chunk])
+                    self.wfile.flush()
+                    if delay:
+                        time.sleep(delay)
         except OSError:
             return  # the client went away
         if stall:

@@ -139,6 +139,28 @@ TEST_F(StartupTest, WellFormedServiceEntriesLetStartUpGoOn) {
     }
 }
 
+TEST_F(StartupTest, AStorePackageOfTheVendorsStandsInForTheServiceKey) {
+    // The store applications register no service key; a package found by
+    // its family name is the vendor's software all the same.
+    for (bool serviceKey : {false, true}) {
+        SCOPED_TRACE(serviceKey ? "with the service key" : "without the service key");
+        fakecalls::Install(m_key);
+        fakecalls::Get().storePackage = true;
+        fakecalls::Get().socketResult = false;
+        m_seams.Clear();
+        ::SHDeleteKeyW(HKEY_CURRENT_USER, m_parent.c_str());
+        if (serviceKey)
+            WriteImagePath(L"C:\\service.exe");
+        EXPECT_EQ(IsAppleMobileDeviceInstalled(), serviceKey);
+        EXPECT_TRUE(IsVendorSoftwareInstalled());
+        CInstallOrvexApp app;
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(m_seams.texts(), std::vector<std::wstring>{L"Socket init error!"});
+        EXPECT_TRUE(m_seams.opened().empty());
+        EXPECT_EQ(fakecalls::Get().socketInits, 1);
+    }
+}
+
 TEST_F(StartupTest, LibrariesThatDoNotBindEndTheStart) {
     WriteImagePath(L"C:\\service.exe");
     fakecalls::Get().loadResult = false;

@@ -5,6 +5,7 @@
 #include "tests/installer/install_fixture.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -147,6 +148,42 @@ TEST_F(WorkerTest, UploadProgressRepaintsOnlyWhenThePercentageChanges) {
     };
     EXPECT_EQ(Pushed(), expected) << "the first reports of 0 draw nothing new";
     EXPECT_EQ(m_dlg->m_nLastPercent, 100);
+}
+
+// The fill the window last pushed, and how long after the upload reported
+// 60% it first showed 60%.
+std::atomic<double> g_pushedFraction{-1.0};
+std::atomic<DWORD> g_sixtyShownAfter{INFINITE};
+
+BOOL WINAPI NoteFraction(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD) {
+    g_pushedFraction = g_pInstallDlg->m_nState == 5 ? g_pInstallDlg->m_dProgress : -1.0;
+    return TRUE;
+}
+
+// After the report of 60%, the upload pauses for 600 ms (a slow device) and
+// notes when the window showed 60%.
+void PauseAtSixty() {
+    if (g_pInstallDlg->m_nLastPercent != 60)
+        return;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < 600) {
+        if (g_sixtyShownAfter == INFINITE && g_pushedFraction == 0.60)
+            g_sixtyShownAfter = ::GetTickCount() - start;
+        ::Sleep(2);
+    }
+}
+
+TEST_F(WorkerTest, UploadProgressShowsTheLatestPercentageAlsoWhenTheUploadPauses) {
+    g_pushedFraction = -1.0;
+    g_sixtyShownAfter = INFINITE;
+    m_dlg->m_pfnUpdateLayeredWindow = NoteFraction;
+    fakecalls::Get().uploadProgress = {10, 20, 30, 40, 50, 60, 100};
+    fakecalls::Get().afterProgress = PauseAtSixty;
+    PlugIn(L"phone");
+    Click();
+    ASSERT_TRUE(FinishInstall());
+    EXPECT_LE(g_sixtyShownAfter.load(), 100u) << "60% on the window within 100 ms of the report";
+    EXPECT_EQ(m_dlg->m_nState, 4);
 }
 
 TEST_F(WorkerTest, LastPercentageIsKeptFromOneInstallToTheNext) {

@@ -257,7 +257,8 @@ class NoVendorSoftware(unittest.TestCase):
         shutil.rmtree(apple, ignore_errors=True)
         code, err, seconds = self.run_ctl("list")
         self.assertEqual(code, 1, err)
-        self.assertRegex(err, r"Apple Application Support is missing; install the vendor's (32|64)-bit device support")
+        self.assertRegex(err, r"device support for this (32|64)-bit edition is not installed; install iTunes")
+        self.assertIn("orvexctl doctor", err)
         self.assertLess(seconds, 20)
 
         # A value library that lacks a name: the library shows a box, which
@@ -372,7 +373,7 @@ class NoDevice(unittest.TestCase):
 
 class Usage(unittest.TestCase):
     COMMANDS = ["list", "info", "battery", "rename", "apps", "install", "upgrade", "uninstall", "profile", "ls",
-                "stat", "mkdir", "mv", "rm", "push", "pull", "ipa-info"]
+                "stat", "mkdir", "mv", "rm", "push", "pull", "ipa-info", "doctor"]
 
     def setUp(self):
         self.farm = Farm()

@@ -3,6 +3,7 @@
 #include "tools/orvexctl/daily_log.h"
 #include "tools/orvexctl/device_api.h"
 #include "tools/orvexctl/devices.h"
+#include "tools/orvexctl/doctor.h"
 #include "tools/orvexctl/json.h"
 #include "tools/orvexctl/output.h"
 #include "tools/orvexctl/progress.h"
@@ -36,7 +37,7 @@ struct Command {
     const wchar_t* details; // help: what it does, output, examples
     size_t arguments;       // exact count
     bool needsDevice;
-    Handler run;
+    Handler run; // null: the command runs without the device library (doctor)
 };
 
 // ---- reporting ----------------------------------------------------------
@@ -656,6 +657,23 @@ const Command kCommands[] = {
      L"  orvexctl ipa-info Demo.ipa\n"
      L"  orvexctl ipa-info Demo.ipa --json\n",
      1, false, RunIpaInfo},
+    {L"doctor", L"", L"what vendor software this PC has, and whether devices are seen",
+     L"Says what the device library would find, without loading anything and\n"
+     L"without a device: each place where the vendor's installers put their\n"
+     L"libraries (the common files folders, the paths published in the registry,\n"
+     L"the store's packages) with found or missing and why; the one the library\n"
+     L"would use; the bitness and file version of each library found, and whether\n"
+     L"one of the other bitness was seen; whether the vendor's device multiplexer\n"
+     L"answers on 127.0.0.1:27015 (or USBMUXD_SOCKET_ADDRESS) and how many devices\n"
+     L"it lists; and one line of advice. Exit status 0 when the library would find\n"
+     L"the vendor's libraries, 1 when it would not.\n"
+     L"\n"
+     L"  --json   one JSON document with all of it\n"
+     L"\n"
+     L"Examples:\n"
+     L"  orvexctl doctor\n"
+     L"  orvexctl doctor --json\n",
+     0, false, nullptr},
 };
 
 const Command* FindCommand(const std::wstring& name) {
@@ -728,6 +746,21 @@ class VendorBinding {
     const DeviceApi& m_api;
     bool m_bound;
 };
+
+// The multiplexer's answer is waited for this long at most.
+constexpr unsigned kMultiplexerWait = 1000;
+
+int RunDoctor(const Options& options) {
+    const DoctorReport report = Examine(vendor_search::SystemHost(), kMultiplexerWait);
+    if (options.json) {
+        JsonWriter json;
+        WriteDoctorJson(json, report);
+        PrintJson(json);
+    } else {
+        Out().Write(DoctorText(report));
+    }
+    return DoctorExitCode(report);
+}
 
 int RunWithLibrary(const DeviceApi& api, const Options& options, const Command& command) {
     // The library shows what went wrong in a message box; nobody would see
@@ -804,7 +837,9 @@ int RunCommandLine(const Options& options) {
                                    : L"unexpected argument " + options.arguments[command->arguments];
         return UsageError(message, command);
     }
-    const std::wstring missing = MissingVendorInstallation();
+    if (!command->run)
+        return RunDoctor(options);
+    const std::wstring missing = MissingVendorInstallation(vendor_search::SystemHost());
     if (!missing.empty()) {
         Complain(missing);
         return kExitFailed;

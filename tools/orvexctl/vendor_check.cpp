@@ -1,72 +1,15 @@
 #include "tools/orvexctl/vendor_check.h"
 
-#include "platform/vendor_folders.h"
-
-#include <shlobj.h>
+#include <string>
 
 namespace orvexctl {
 
 namespace {
 
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-#ifdef _WIN64
-const wchar_t kEdition[] = L"64-bit";
-#else
-const wchar_t kEdition[] = L"32-bit";
-#endif
-using vendor_folders::kCommonFolders;
-const auto& kDeviceLibraries = vendor_folders::kDeviceLibraryNames;
-
-std::wstring InstallHint() {
-    return std::wstring(L"; install the vendor's ") + kEdition +
-           L" device support (Apple Application Support and Apple Mobile Device Support, which iTunes installs)";
-}
-
 // The thread's one catcher (boxes are caught on the thread that made it).
 thread_local MessageBoxCatcher* t_catcher = nullptr;
 
 } // namespace
-
-std::wstring MissingVendorInstallation() {
-    std::wstring common;
-    for (int csidl : kCommonFolders) {
-        wchar_t path[MAX_PATH] = {};
-        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0]) {
-            common = path;
-            break;
-        }
-    }
-    return MissingVendorInstallation(common);
-}
-
-std::wstring MissingVendorInstallation(std::wstring common) {
-    if (common.empty())
-        return L"no common program files folder" + InstallHint();
-    if (common.back() != L'\\')
-        common += L'\\';
-    const std::wstring support = common + L"Apple\\Apple Application Support";
-    const std::wstring mobileDevice = common + L"Apple\\Mobile Device Support";
-    if (!IsFolder(support))
-        return L"the folder " + support + L" is missing" + InstallHint();
-    if (!IsFolder(mobileDevice))
-        return L"the folder " + mobileDevice + L" is missing" + InstallHint();
-    if (!IsFile(support + L"\\CoreFoundation.dll"))
-        return support + L"\\CoreFoundation.dll is missing" + InstallHint();
-    for (const wchar_t* name : kDeviceLibraries) {
-        if (IsFile(mobileDevice + L"\\" + name))
-            return std::wstring();
-    }
-    return mobileDevice + L"\\" + kDeviceLibraries[0] + L" is missing" + InstallHint();
-}
 
 MessageBoxCatcher::MessageBoxCatcher() {
     if (t_catcher)

@@ -1,7 +1,7 @@
 // What orvexctl checks around the binding of the vendor's libraries, so that
 // it never sits on a message box nobody can see:
-//  - before: the vendor's folders and both libraries are where the device
-//    library looks for them;
+//  - before: the device library would find the vendor's libraries
+//    (MissingVendorInstallation in tools/orvexctl/doctor.h);
 //  - during: a message box the device library shows on this thread is read
 //    and closed at once, its text handed back to be printed.
 #pragma once
@@ -11,12 +11,6 @@
 #include <string>
 
 namespace orvexctl {
-
-// Empty when the vendor's installation of this edition is in place, else
-// one line naming the missing folder or file and what to install.
-std::wstring MissingVendorInstallation();
-// The same check under a given common files folder ("" = none).
-std::wstring MissingVendorInstallation(std::wstring commonFiles);
 
 // While alive, every message box that the calling thread opens is closed as
 // soon as it appears (as if its OK button were pressed); its text is kept.

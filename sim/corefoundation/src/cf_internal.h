@@ -5,7 +5,7 @@
 #pragma once
 
 #include "CoreFoundation.h"
-#include "sim/civil_date.h"
+#include "plist/civil_date.h"
 
 #include <atomic>
 #include <cstdint>
@@ -337,14 +337,6 @@ extern __CFAllocator g_nullAllocator;
 // Frees memory given to a NoCopy call, as its deallocator says.
 void DeallocateWith(CFAllocatorRef deallocator, void* ptr);
 
-// Property lists.
-CFPropertyListRef ParseXmlPlist(const uint8_t* bytes, size_t length, CFOptionFlags options, std::u16string* error);
-CFPropertyListRef ParseBinaryPlist(const uint8_t* bytes, size_t length, CFOptionFlags options, std::u16string* error);
-bool WriteXmlPlist(CFPropertyListRef plist, std::string* out);
-bool WriteBinaryPlist(CFPropertyListRef plist, std::string* out);
-
-// The text of a date as property lists write it: "2001-01-01T00:00:00Z".
-std::string FormatIsoDate(CFAbsoluteTime at);
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 using civil::CivilFromDays;
 using civil::DaysFromCivil;

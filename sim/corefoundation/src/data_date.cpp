@@ -1,5 +1,6 @@
 // Data (immutable and mutable byte buffers) and dates.
 #include "cf_internal.h"
+#include "plist/plist.h"
 
 #include <windows.h>
 
@@ -201,29 +202,6 @@ CFRange CFDataFind(CFDataRef theData, CFDataRef dataToFind, CFRange searchRange,
 
 // ---- dates --------------------------------------------------------------------------------
 
-namespace cf {
-
-std::string FormatIsoDate(CFAbsoluteTime at) {
-    double whole = std::floor(at + kCFAbsoluteTimeIntervalSince1970);
-    if (!(whole > -1e15 && whole < 1e15))
-        whole = 0;
-    const int64_t secs = static_cast<int64_t>(whole);
-    int64_t days = secs / 86400, rem = secs % 86400;
-    if (rem < 0) {
-        rem += 86400;
-        --days;
-    }
-    int64_t y;
-    unsigned m, d;
-    CivilFromDays(days, &y, &m, &d);
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02d:%02d:%02dZ", static_cast<long long>(y), m, d,
-                  static_cast<int>(rem / 3600), static_cast<int>(rem / 60 % 60), static_cast<int>(rem % 60));
-    return buffer;
-}
-
-} // namespace cf
-
 bool __CFDate::Equals(const Object& other) const {
     const double o = static_cast<const __CFDate&>(other).at;
     return at == o || (std::isnan(at) && std::isnan(o));
@@ -235,7 +213,7 @@ CFHashCode __CFDate::Hash() const {
     return static_cast<CFHashCode>(static_cast<int64_t>(at));
 }
 
-std::u16string __CFDate::Describe() const { return cf::FromAscii(cf::FormatIsoDate(at).c_str()); }
+std::u16string __CFDate::Describe() const { return cf::FromAscii(plist::FormatDate(at).c_str()); }
 
 CFAbsoluteTime CFAbsoluteTimeGetCurrent() {
     FILETIME ft;

@@ -1,15 +1,128 @@
 // The property-list calls: reading (XML or binary, told apart by the
-// first bytes), writing, validity and deep copies.
-#include "plist_common.h"
-
-#include <cstring>
+// first bytes) and writing through the property-list codec, validity and
+// deep copies.
+#include "plist/plist.h"
+#include "cf_internal.h"
 
 namespace {
 
 using cf::As;
+using cf::AsMutable;
 using cf::Guard;
 
-bool IsBinary(const uint8_t* p, size_t n) { return n >= 6 && std::memcmp(p, "bplist", 6) == 0; }
+// Makes the library's objects for the codec's reader, mutable as asked.
+// Immutable values are shared where a binary list names one object from
+// many places; mutable ones never are.
+class ObjectBuilder final : public plist::Builder {
+  public:
+    explicit ObjectBuilder(CFOptionFlags options)
+        : m_mutableContainers(options != kCFPropertyListImmutable),
+          m_mutableLeaves(options == kCFPropertyListMutableContainersAndLeaves) {}
+
+    Handle MakeBool(bool value) override { return value ? &cf::g_true : &cf::g_false; }
+    Handle MakeInteger(int64_t value) override { return cf::NewInteger(value); }
+    Handle MakeUnsigned(uint64_t value) override { return cf::NewUnsigned(value); }
+    Handle MakeReal(double value, bool single) override {
+        if (!single)
+            return cf::NewReal(value);
+        auto* n = new __CFNumber(__CFNumber::Kind::Float32, kCFNumberFloat32Type);
+        n->real = value;
+        return n;
+    }
+    Handle MakeDate(double seconds) override { return new __CFDate(seconds); }
+    Handle MakeData(const uint8_t* bytes, size_t size) override {
+        return new __CFData(std::vector<uint8_t>(bytes, bytes + size), m_mutableLeaves);
+    }
+    Handle MakeString(std::string_view utf8) override {
+        std::u16string units;
+        plist::AppendUtf16(utf8, &units);
+        return cf::NewString(std::move(units), m_mutableLeaves);
+    }
+    Handle MakeString(std::u16string_view utf16) override {
+        return cf::NewString(std::u16string(utf16), m_mutableLeaves);
+    }
+    Handle MakeArray(size_t expected) override {
+        cf::Ref holder(cf::NewArray(m_mutableContainers));
+        AsMutable<__CFArray>(holder.get())->items.reserve(expected);
+        return const_cast<void*>(holder.release());
+    }
+    Handle MakeDict(size_t expected) override {
+        cf::Ref holder(cf::NewDictionary(m_mutableContainers));
+        AsMutable<__CFDictionary>(holder.get())->Reserve(expected);
+        return const_cast<void*>(holder.release());
+    }
+    void Append(Handle array, Handle item) override { AsMutable<__CFArray>(array)->items.push_back(item); }
+    void SetEntry(Handle dict, Handle key, Handle value) override {
+        AsMutable<__CFDictionary>(dict)->AdoptPair(key, value);
+    }
+    void Discard(Handle value) override { cf::Release(value); }
+    bool SharesValues() const override { return !m_mutableContainers; }
+    Handle Share(Handle value) override {
+        cf::Retain(value);
+        return value;
+    }
+
+  private:
+    const bool m_mutableContainers;
+    const bool m_mutableLeaves;
+};
+
+// Shows the library's objects to the codec's writers.
+class ObjectSource final : public plist::Source {
+  public:
+    bool Describe(Handle value, Node* node) const override {
+        if (const auto* s = As<__CFString>(value)) {
+            node->kind = plist::Kind::String;
+            node->text.utf16 = s->units;
+            node->text.wide = true;
+        } else if (const auto* b = As<__CFBoolean>(value)) {
+            node->kind = plist::Kind::Bool;
+            node->boolean = b->value;
+        } else if (const auto* n = As<__CFNumber>(value)) {
+            Number(*n, node);
+        } else if (const auto* d = As<__CFDate>(value)) {
+            node->kind = plist::Kind::Date;
+            node->real = d->at;
+        } else if (const auto* data = As<__CFData>(value)) {
+            node->kind = plist::Kind::Data;
+            node->bytes = std::string_view(reinterpret_cast<const char*>(data->Bytes()), data->Size());
+        } else if (const auto* a = As<__CFArray>(value)) {
+            node->kind = plist::Kind::Array;
+            node->count = a->items.size();
+        } else if (const auto* dict = As<__CFDictionary>(value)) {
+            node->kind = plist::Kind::Dict;
+            node->count = dict->entries.size();
+        } else {
+            return false;
+        }
+        return true;
+    }
+    Handle Item(Handle array, size_t index) const override { return As<__CFArray>(array)->items[index]; }
+    bool Key(Handle dict, size_t index, plist::Text* key) const override {
+        const auto* s = As<__CFString>(As<__CFDictionary>(dict)->entries[index].key);
+        if (!s)
+            return false;
+        key->utf16 = s->units;
+        key->wide = true;
+        return true;
+    }
+    Handle EntryValue(Handle dict, size_t index) const override {
+        return As<__CFDictionary>(dict)->entries[index].value;
+    }
+
+  private:
+    static void Number(const __CFNumber& n, Node* node) {
+        if (n.IsFloat()) {
+            node->kind = plist::Kind::Real;
+            node->real = n.real;
+            node->single = n.kind == __CFNumber::Kind::Float32;
+            return;
+        }
+        node->kind = plist::Kind::Integer;
+        node->isUnsigned = n.kind == __CFNumber::Kind::BigUnsigned;
+        node->integer = node->isUnsigned ? static_cast<int64_t>(n.big) : n.integer;
+    }
+};
 
 CFPropertyListRef Read(CFDataRef data, CFOptionFlags options, CFPropertyListFormat* format, std::u16string* error) {
     const __CFData* d = As<__CFData>(data);
@@ -17,22 +130,25 @@ CFPropertyListRef Read(CFDataRef data, CFOptionFlags options, CFPropertyListForm
         *error = u"No data to read a property list from";
         return nullptr;
     }
-    const uint8_t* p = d->Bytes();
-    const size_t n = d->Size();
-    if (n == 0) {
+    if (d->Size() == 0) {
         *error = u"Cannot parse a property list from empty data";
         return nullptr;
     }
-    const bool binary = IsBinary(p, n);
-    CFPropertyListRef result =
-        binary ? cf::ParseBinaryPlist(p, n, options, error) : cf::ParseXmlPlist(p, n, options, error);
-    if (result && format)
-        *format = binary ? kCFPropertyListBinaryFormat_v1_0 : kCFPropertyListXMLFormat_v1_0;
-    return result;
+    ObjectBuilder builder(options);
+    plist::Builder::Handle root = nullptr;
+    plist::Format read = plist::Format::Xml;
+    std::string why;
+    if (!plist::Read(d->Bytes(), d->Size(), builder, &root, &read, &why)) {
+        *error = cf::FromAscii(why.c_str());
+        return nullptr;
+    }
+    if (format)
+        *format = read == plist::Format::Binary ? kCFPropertyListBinaryFormat_v1_0 : kCFPropertyListXMLFormat_v1_0;
+    return root;
 }
 
 bool IsValid(CFTypeRef value, int depth) {
-    if (depth > cf::kMaxPlistDepth)
+    if (depth > plist::kMaxDepth)
         return false;
     if (As<__CFString>(value) || As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value) ||
         As<__CFData>(value))
@@ -55,7 +171,7 @@ bool IsValid(CFTypeRef value, int depth) {
 }
 
 CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability, int depth) {
-    if (depth > cf::kMaxPlistDepth)
+    if (depth > plist::kMaxDepth)
         return nullptr;
     const bool mutableContainers = mutability != kCFPropertyListImmutable;
     const bool mutableLeaves = mutability == kCFPropertyListMutableContainersAndLeaves;
@@ -142,10 +258,11 @@ CFDataRef CFPropertyListCreateData(CFAllocatorRef, CFPropertyListRef propertyLis
     return Guard<CFDataRef>(nullptr, [&]() -> CFDataRef {
         std::string bytes;
         bool written = false;
+        const ObjectSource source;
         if (format == kCFPropertyListXMLFormat_v1_0)
-            written = cf::WriteXmlPlist(propertyList, &bytes);
+            written = plist::WriteXml(source, propertyList, &bytes);
         else if (format == kCFPropertyListBinaryFormat_v1_0)
-            written = cf::WriteBinaryPlist(propertyList, &bytes);
+            written = plist::WriteBinary(source, propertyList, &bytes);
         if (!written) {
             if (error)
                 *error = cf::NewError(kCFPropertyListWriteStreamError,

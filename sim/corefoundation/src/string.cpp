@@ -1,6 +1,7 @@
 // Strings: UTF-16 text, with an 8-bit copy kept while the text is ASCII so
 // CFStringGetCStringPtr can answer without converting.
 #include "cf_internal.h"
+#include "plist/plist.h"
 
 #include <windows.h>
 
@@ -182,13 +183,7 @@ bool Decode(const uint8_t* bytes, size_t n, CFStringEncoding encoding, bool exte
                                 uint32_t(bytes[i + 1]) << 8 | bytes[i]);
             if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
                 return false;
-            if (cp >= 0x10000) {
-                cp -= 0x10000;
-                out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-                out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-            } else {
-                out->push_back(static_cast<char16_t>(cp));
-            }
+            plist::AppendUtf16(static_cast<char32_t>(cp), out);
         }
         return true;
     }

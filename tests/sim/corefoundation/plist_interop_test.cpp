@@ -1,5 +1,6 @@
 // Property lists written by independent writers (Python's plistlib and
-// libplist's plistutil, see make_plists.py) read into the values they hold.
+// libplist's plistutil, see tests/plist/make_plists.py) read into the value
+// library's objects they hold.
 #include "CoreFoundation.h"
 #include "tests/support/test_util.h"
 
@@ -102,7 +103,7 @@ void Fill(Expected& e) {
 TEST(PropertyListInterop, IndependentWritersReadIntoEqualValues) {
     Expected expected;
     Fill(expected);
-    const std::wstring folder = testutil::ProgramFolder() + L"\\..\\testdata\\cf\\";
+    const std::wstring folder = testutil::ProgramFolder() + L"\\..\\testdata\\plist\\";
     const struct {
         const wchar_t* file;
         CFPropertyListFormat format;
@@ -165,7 +166,7 @@ CFPropertyListRef ReadList(const std::wstring& path, std::string* bytes) {
 // 3-byte offsets and 2-byte references. Every writer's form reads into the
 // same value.
 TEST(PropertyListInterop, LargeListsOfEveryWriterReadEqual) {
-    const std::wstring folder = testutil::ProgramFolder() + L"\\..\\testdata\\cf\\";
+    const std::wstring folder = testutil::ProgramFolder() + L"\\..\\testdata\\plist\\";
     std::string bytes;
     Owned reference(ReadList(folder + L"large.plistlib.xml", &bytes));
     ASSERT_NE(reference.value, nullptr);

@@ -1,7 +1,9 @@
 // The farm's property-list layer: what it reads, what it refuses, and that
-// what it writes reads back the same.
+// what it writes reads back the same, in both forms.
 #include "sim/farm/farm.h"
 #include "sim/farm/plist.h"
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -24,15 +26,56 @@ TEST(FarmPlist, RoundTripsEveryKind) {
     list.Append(Value::Dict());
     list.Append(Value::Array());
     dict.Set("list", list);
-    std::string xml;
-    ASSERT_TRUE(simfarm::WriteXmlPlist(dict, &xml));
+    std::string forms[2];
+    ASSERT_TRUE(simfarm::WriteXmlPlist(dict, &forms[0]));
+    ASSERT_TRUE(simfarm::WriteBinaryPlist(dict, &forms[1]));
+    EXPECT_EQ(forms[1].compare(0, 8, "bplist00"), 0);
+    for (const std::string& form : forms) {
+        Value back;
+        std::string error;
+        ASSERT_TRUE(simfarm::ReadPlist(form, &back, &error)) << error;
+        EXPECT_EQ(back, dict);
+        EXPECT_TRUE(back.Find("big")->isUnsigned());
+        EXPECT_EQ(simfarm::ValueText(*back.Find("big")), "18446744073709551615");
+        EXPECT_EQ(back.entries().front().first, "bool") << "insertion order is kept";
+    }
     Value back;
+    EXPECT_FALSE(simfarm::ReadXmlPlist(forms[1], &back)) << "the XML reader takes XML only";
+    dict.Set("nothing", Value());
+    EXPECT_FALSE(simfarm::WriteXmlPlist(dict, &forms[0])) << "a Null value cannot be written";
+    EXPECT_FALSE(simfarm::WriteBinaryPlist(dict, &forms[1]));
+}
+
+// A key given twice is refused in the binary form as in XML.
+TEST(FarmPlist, RefusesAKeyGivenTwiceInABinaryList) {
+    Value dict = Value::Dict();
+    dict.Set("a", Value::Bool(true));
+    dict.Set("b", Value::Bool(false));
+    std::string binary;
+    ASSERT_TRUE(simfarm::WriteBinaryPlist(dict, &binary));
+    Value v;
+    ASSERT_TRUE(simfarm::ReadPlist(binary, &v));
+    const size_t b = binary.find("\x51\x62"); // the one-letter string "b"
+    ASSERT_NE(b, std::string::npos);
+    binary[b + 1] = 'a';
     std::string error;
-    ASSERT_TRUE(simfarm::ReadXmlPlist(xml, &back, &error)) << error;
-    EXPECT_EQ(back, dict);
-    EXPECT_TRUE(back.Find("big")->isUnsigned());
-    EXPECT_EQ(simfarm::ValueText(*back.Find("big")), "18446744073709551615");
-    EXPECT_EQ(back.entries().front().first, "bool") << "insertion order is kept";
+    EXPECT_FALSE(simfarm::ReadPlist(binary, &v, &error));
+    EXPECT_NE(error.find("duplicate"), std::string::npos) << error;
+}
+
+// A dictionary of 200,000 keys reads in one pass: looking each key up
+// among those before it would take minutes.
+TEST(FarmPlist, LargeDictionariesReadWithoutSearchingForEachKey) {
+    std::string xml = "<plist><dict>";
+    for (int i = 0; i < 200000; ++i)
+        xml += "<key>k" + std::to_string(i) + "</key><true/>";
+    xml += "</dict></plist>";
+    const DWORD start = ::GetTickCount();
+    Value v;
+    ASSERT_TRUE(simfarm::ReadPlist(xml, &v));
+    EXPECT_LT(::GetTickCount() - start, 10000u);
+    EXPECT_EQ(v.entries().size(), 200000u);
+    EXPECT_EQ(v.entries().back().first, "k199999");
 }
 
 TEST(FarmPlist, ReadsWhatOtherWritersProduce) {
@@ -50,6 +93,7 @@ TEST(FarmPlist, ReadsWhatOtherWritersProduce) {
         {"<plist><dict><key>a</key><string/></dict></plist>", "a", ""},
         {"<plist><dict><key>a</key><date>2012-06-25T08:30:00Z</date></dict></plist>", "a", "2012-06-25T08:30:00Z"},
         {"<dict><key>a</key><real>-1.5</real></dict>", "a", "-1.5"},
+        {"<plist><dict><key>a</key><string><![CDATA[<x>]]>&lt;</string></dict></plist>", "a", "<x><"},
     };
     for (const Case& c : cases) {
         Value v;
@@ -78,7 +122,7 @@ TEST(FarmPlist, RefusesDamagedInput) {
         "<plist><string>&#0;</string></plist>",
         "<plist><unknown/></plist>",
         "<plist><string>a</string></plist>trailing",
-        "<plist><string><![CDATA[x]]></string></plist>",
+        "<plist><string>\xC3\x28</string></plist>",
         deep,
     };
     for (const std::string& xml : cases) {

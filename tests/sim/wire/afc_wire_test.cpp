@@ -179,6 +179,27 @@ TEST_F(AfcWireTest, ReadAndWriteFaultsGiveErrorCodes) {
     EXPECT_EQ(3000u, HostBytes(L"/tmp/out.bin").size()) << "what the fault let through is kept";
 }
 
+// A listing is one answer: the listing faults fail it whole, the end of a
+// listing counting as a read.
+TEST_F(AfcWireTest, ListingFaultsFailOrUnplug) {
+    ASSERT_TRUE(farm->SetFault(udid, L"list-after", 5));
+    auto served = ServeFiles(true);
+    C afc(served->client());
+    ASSERT_EQ(0, afc.StatusOf(kMakeDirectory, C::Z("/tmp/l")));
+    ASSERT_EQ(0, afc.StatusOf(kMakeDirectory, C::Z("/tmp/l/a")));
+    ASSERT_EQ(0, afc.StatusOf(kMakeDirectory, C::Z("/tmp/l/b")));
+    std::vector<std::string> texts;
+    EXPECT_EQ(0, afc.Texts(kReadDirectory, "/tmp/l", &texts)) << "four names and the end fit in five";
+    EXPECT_EQ(4u, texts.size());
+    EXPECT_EQ(simfarm::kAfcReadError, afc.Texts(kReadDirectory, "/tmp/l", &texts));
+    ASSERT_TRUE(farm->ClearFaults(udid));
+    ASSERT_TRUE(farm->SetFault(udid, L"unplug-list-after", 2));
+    EXPECT_FALSE(afc.Call(kReadDirectory, C::Z("/tmp/l")).received);
+    EXPECT_TRUE(served->WaitFinished(5000));
+    EXPECT_FALSE(Attached());
+    EXPECT_EQ(0, simfarm::FaultAmount(Description(), simfarm::Fault::UnplugListAfter)) << "the fault is spent";
+}
+
 TEST_F(AfcWireTest, DeviceInformationFaultAndLatency) {
     ASSERT_TRUE(farm->SetFault(udid, L"device-info"));
     ASSERT_TRUE(farm->SetFault(udid, L"latency", 300));

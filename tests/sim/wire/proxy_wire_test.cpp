@@ -149,6 +149,23 @@ TEST_F(ProxyWireTest, InstallUpgradeUninstallWithTheirStreamsOnTheSharedFarm) {
     CloseSession(device);
 }
 
+// Archives as stores ship them carry a binary Info.plist.
+TEST_F(ProxyWireTest, InstallReadsABinaryInfoPlist) {
+    Value info = Value::Dict();
+    info.Set("CFBundleIdentifier", Value::String("com.example.binary"));
+    info.Set("CFBundleExecutable", Value::String("Bin"));
+    info.Set("CFBundleVersion", Value::String("7.0"));
+    std::string binary;
+    ASSERT_TRUE(simfarm::WriteBinaryPlist(info, &binary));
+    ASSERT_EQ(0u, binary.rfind("bplist", 0));
+    const std::wstring path = farm->HostPath(udid, L"/var/mobile/Media/PublicStaging/b.ipa");
+    ASSERT_TRUE(testutil::WriteIpa(path, {"com.example.binary", "Bin", "7.0"}, binary));
+    auto served = ServeProxy();
+    EXPECT_EQ("Complete", Steps(Answer(served->client(), Install("Install", "PublicStaging/b.ipa"))).back());
+    ASSERT_NE(nullptr, App("com.example.binary"));
+    EXPECT_EQ("7.0", App("com.example.binary")->GetString("CFBundleVersion"));
+}
+
 TEST_F(ProxyWireTest, AnAppInstalledThroughTheStandInIsBrowsedOverTheWire) {
     am_device* device = Announced(udid);
     ASSERT_NE(nullptr, device);

@@ -116,6 +116,11 @@ class Installer(unittest.TestCase):
         self.assertNotIn("com.example.wire", self.applications())
         self.assertNotIn("com.example.wire", listed(self.installer("-l")[1]))
 
+    def test_an_archive_with_a_binary_info_plist(self):
+        code, output = self.installer("-i", self.ipa("b.ipa", "com.example.binary", "Binary", "4.0", binary_info=True))
+        self.assertEqual(code, 0, output)
+        self.assertEqual(self.applications()["com.example.binary"]["CFBundleVersion"], "4.0")
+
     def test_an_app_installed_through_the_stand_in_is_listed_on_the_wire(self):
         result = self.farm.ctl("-u", self.phone, "install", self.ipa("s.ipa", "com.example.standin", "StandIn", "3.1"))
         self.assertEqual(result.code, 0, result)

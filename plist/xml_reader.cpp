@@ -1,56 +1,24 @@
-// The XML property-list reader. Input is untrusted: every read is bounds
-// checked, nesting is limited, only the five predefined entities and
-// numeric character references are accepted (a document type with an
-// internal subset is refused, so no entity can be declared), and text must
-// be UTF-8.
-#include "plist_common.h"
+// The XML property-list reader. Every read is bounds checked, nesting is
+// limited, only the five predefined entities and numeric character
+// references are accepted (a document type with an internal subset is
+// refused, so no entity can be declared), and text must be UTF-8.
+#include "plist/codec_internal.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <string_view>
 
-namespace cf {
+namespace plist {
 namespace {
 
-bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+using detail::IsXmlSpace;
+using detail::Owned;
+
 bool IsNameChar(uint8_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
            c == ':' || c == '.';
-}
-
-void AppendCodePoint(uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-int Base64Value(uint8_t c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
 }
 
 // For a decimal number beyond the range of a double (digits, an optional
@@ -89,47 +57,32 @@ bool Overflows(std::string_view t) {
     return magnitude + exponent > 0;
 }
 
-class XmlReader {
+class XmlReader : detail::Reader {
   public:
-    XmlReader(const uint8_t* bytes, size_t length, CFOptionFlags options)
-        : m_p(bytes), m_n(length), m_mutableContainers(options != kCFPropertyListImmutable),
-          m_mutableLeaves(options == kCFPropertyListMutableContainersAndLeaves) {}
+    XmlReader(const uint8_t* bytes, size_t length, Builder& builder) : Reader(builder), m_p(bytes), m_n(length) {}
 
-    CFPropertyListRef Read(std::u16string* error) {
-        Ref root = Document();
-        if (!root) {
-            *error = u"Malformed XML property list: " + FromAscii(m_error ? m_error : "unexpected input") +
-                     u" (near byte " + FromAscii(std::to_string(m_errorAt).c_str()) + u")";
-            return nullptr;
-        }
-        return root.release();
-    }
+    bool Read(Builder::Handle* root, std::string* error) { return Deliver(Document(), "XML", true, root, error); }
 
   private:
     // ---- low level -----------------------------------------------------------------------
 
-    bool Fail(const char* why) {
-        if (!m_error) {
-            m_error = why;
-            m_errorAt = m_pos;
-        }
-        return false;
-    }
-    Ref FailRef(const char* why) {
-        Fail(why);
-        return Ref();
-    }
     bool AtEnd() const { return m_pos >= m_n; }
     bool LookingAt(std::string_view s) const {
         return m_n - m_pos >= s.size() && std::memcmp(m_p + m_pos, s.data(), s.size()) == 0;
     }
     void SkipSpace() {
-        while (m_pos < m_n && IsSpace(m_p[m_pos]))
+        while (m_pos < m_n && IsXmlSpace(m_p[m_pos]))
             ++m_pos;
     }
     // Moves past the next `end`; false when it never comes.
     bool SkipPast(std::string_view end) {
         while (m_pos < m_n) {
+            const void* next = std::memchr(m_p + m_pos, end[0], m_n - m_pos);
+            if (!next) {
+                m_pos = m_n;
+                return false;
+            }
+            m_pos = static_cast<size_t>(static_cast<const uint8_t*>(next) - m_p);
             if (LookingAt(end)) {
                 m_pos += end.size();
                 return true;
@@ -139,22 +92,44 @@ class XmlReader {
         return false;
     }
 
+    bool AtCommentOrInstruction() const { return LookingAt("<!--") || LookingAt("<?"); }
+    // Moves past the comment or processing instruction here; false when it
+    // is cut off.
+    bool SkipCommentOrInstruction() {
+        const bool comment = LookingAt("<!--");
+        m_pos += comment ? 4 : 2;
+        if (SkipPast(comment ? "-->" : "?>"))
+            return true;
+        return Fail(comment ? "unterminated comment" : "unterminated processing instruction");
+    }
+
     // Whitespace, comments and processing instructions between elements.
     bool SkipMisc() {
         for (;;) {
             SkipSpace();
-            if (LookingAt("<!--")) {
-                m_pos += 4;
-                if (!SkipPast("-->"))
-                    return Fail("unterminated comment");
-            } else if (LookingAt("<?")) {
-                m_pos += 2;
-                if (!SkipPast("?>"))
-                    return Fail("unterminated processing instruction");
-            } else {
+            if (!AtCommentOrInstruction())
                 return true;
+            if (!SkipCommentOrInstruction())
+                return false;
+        }
+    }
+
+    // Moves past the first of `stops` outside quoted text and returns it;
+    // 0 when the input ends first.
+    uint8_t SkipOutsideQuotes(std::string_view stops) {
+        uint8_t quote = 0;
+        while (m_pos < m_n) {
+            const uint8_t c = m_p[m_pos++];
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (stops.find(static_cast<char>(c)) != std::string_view::npos) {
+                return c;
             }
         }
+        return 0;
     }
 
     // The XML declaration: only UTF-8 (or its ASCII subset) is read.
@@ -184,21 +159,10 @@ class XmlReader {
     // could declare entities; that is refused.
     bool DocType() {
         m_pos += 9;
-        char quote = 0;
-        while (m_pos < m_n) {
-            const uint8_t c = m_p[m_pos++];
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = static_cast<char>(c);
-            } else if (c == '[') {
-                return Fail("document type declarations with an internal subset are not accepted");
-            } else if (c == '>') {
-                return true;
-            }
-        }
-        return Fail("unterminated document type declaration");
+        const uint8_t stop = SkipOutsideQuotes("[>");
+        if (stop == '[')
+            return Fail("document type declarations with an internal subset are not accepted");
+        return stop == '>' || Fail("unterminated document type declaration");
     }
 
     // Reads "<name attributes>" or "<name .../>" at the current '<'.
@@ -212,22 +176,13 @@ class XmlReader {
         if (m_pos == start)
             return Fail("expected an element name");
         *name = std::string_view(reinterpret_cast<const char*>(m_p + start), m_pos - start);
-        char quote = 0;
-        while (m_pos < m_n) {
-            const uint8_t c = m_p[m_pos++];
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = static_cast<char>(c);
-            } else if (c == '>') {
-                *empty = m_pos >= 2 && m_p[m_pos - 2] == '/';
-                return true;
-            } else if (c == '<') {
-                return Fail("'<' inside a tag");
-            }
-        }
-        return Fail("unterminated tag");
+        const uint8_t stop = SkipOutsideQuotes("<>");
+        if (stop == '<')
+            return Fail("'<' inside a tag");
+        if (stop != '>')
+            return Fail("unterminated tag");
+        *empty = m_p[m_pos - 2] == '/';
+        return true;
     }
 
     // Reads "</name>" at the current position.
@@ -268,14 +223,9 @@ class XmlReader {
                 if (!SkipPast("]]>"))
                     return Fail("unterminated CDATA section");
                 out->append(reinterpret_cast<const char*>(m_p + start), m_pos - 3 - start);
-            } else if (LookingAt("<!--")) {
-                m_pos += 4;
-                if (!SkipPast("-->"))
-                    return Fail("unterminated comment");
-            } else if (LookingAt("<?")) {
-                m_pos += 2;
-                if (!SkipPast("?>"))
-                    return Fail("unterminated processing instruction");
+            } else if (AtCommentOrInstruction()) {
+                if (!SkipCommentOrInstruction())
+                    return false;
             } else {
                 return Fail("unexpected element inside text");
             }
@@ -311,13 +261,13 @@ class XmlReader {
         if (first == last || r.ec != std::errc() || r.ptr != last || cp == 0 || cp > 0x10FFFF ||
             (cp >= 0xD800 && cp <= 0xDFFF))
             return Fail("bad character reference");
-        AppendCodePoint(cp, out);
+        detail::AppendCodePoint(cp, out);
         return true;
     }
 
     // ---- document and values ------------------------------------------------------------
 
-    Ref Document() {
+    Owned Document() {
         if (LookingAt("\xEF\xBB\xBF"))
             m_pos += 3;
         for (;;) {
@@ -325,67 +275,66 @@ class XmlReader {
             if (LookingAt("<?xml")) {
                 m_pos += 5;
                 if (!Declaration())
-                    return Ref();
+                    return Nothing();
             } else if (LookingAt("<!DOCTYPE")) {
                 if (!DocType())
-                    return Ref();
-            } else if (LookingAt("<!--") || LookingAt("<?")) {
+                    return Nothing();
+            } else if (AtCommentOrInstruction()) {
                 if (!SkipMisc())
-                    return Ref();
+                    return Nothing();
             } else {
                 break;
             }
         }
-        Ref root;
+        Owned root = Nothing();
         if (LookingAt("<plist") && m_n - m_pos > 6 && !IsNameChar(m_p[m_pos + 6])) {
             std::string_view name;
             bool empty = false;
             if (!StartTag(&name, &empty))
-                return Ref();
+                return Nothing();
             if (empty)
-                return FailRef("empty plist element");
+                return FailValue("empty plist element");
             if (!SkipMisc())
-                return Ref();
+                return Nothing();
             root = Value(1);
             if (!root || !SkipMisc() || !EndTag("plist"))
-                return Ref();
+                return Nothing();
         } else {
             root = Value(1);
             if (!root)
-                return Ref();
+                return Nothing();
         }
         if (!SkipMisc())
-            return Ref();
+            return Nothing();
         if (!AtEnd())
-            return FailRef("content after the property list");
+            return FailValue("content after the property list");
         return root;
     }
 
-    Ref Value(int depth) {
-        if (depth > kMaxPlistDepth)
-            return FailRef("nesting too deep");
+    Owned Value(int depth) {
+        if (depth > kMaxDepth)
+            return FailValue("nesting too deep");
         std::string_view name;
         bool empty = false;
         if (!StartTag(&name, &empty))
-            return Ref();
+            return Nothing();
         if (name == "dict")
             return Dictionary(depth, empty);
         if (name == "array")
             return Array(depth, empty);
         if (name == "true" || name == "false") {
             if (!empty && !EndTag(name))
-                return Ref();
-            return Ref(name == "true" ? &g_true : &g_false);
+                return Nothing();
+            return Made(m_b.MakeBool(name == "true"));
         }
-        if (name == "string" || name == "key") {
-            if (name == "key")
-                return FailRef("key outside a dictionary");
+        if (name == "key")
+            return FailValue("key outside a dictionary");
+        if (name == "string")
             return String(name, empty);
-        }
         if (empty)
-            return FailRef("empty value element");
+            return FailValue("empty value element");
         if (!Text(name, &m_text))
-            return Ref();
+            return Nothing();
         if (name == "integer")
             return Integer();
         if (name == "real")
@@ -394,78 +343,78 @@ class XmlReader {
             return Date();
         if (name == "data")
             return Data();
-        return FailRef("unknown element");
+        return FailValue("unknown element");
     }
 
-    Ref String(std::string_view name, bool empty) {
+    Owned String(std::string_view name, bool empty) {
         if (empty)
             m_text.clear();
         else if (!Text(name, &m_text))
-            return Ref();
-        std::u16string units;
-        if (!DecodeUtf8(reinterpret_cast<const uint8_t*>(m_text.data()), m_text.size(), &units))
-            return FailRef("text is not UTF-8");
-        return Ref(NewString(std::move(units), m_mutableLeaves));
+            return Nothing();
+        if (!IsValidUtf8(m_text))
+            return FailValue("text is not UTF-8");
+        return Made(m_b.MakeString(std::string_view(m_text)));
     }
 
-    Ref Dictionary(int depth, bool empty) {
-        Ref holder(NewDictionary(m_mutableContainers));
+    Owned Dictionary(int depth, bool empty) {
+        Owned dict = Made(m_b.MakeDict(0));
         if (empty)
-            return holder;
-        auto* dict = AsMutable<__CFDictionary>(holder.get());
+            return m_b.EndDict(dict.get()) ? std::move(dict) : FailValue("duplicate dictionary key");
         for (;;) {
             if (!SkipMisc())
-                return Ref();
-            if (LookingAt("</"))
-                return EndTag("dict") ? std::move(holder) : Ref();
+                return Nothing();
+            if (LookingAt("</")) {
+                if (!EndTag("dict"))
+                    return Nothing();
+                return m_b.EndDict(dict.get()) ? std::move(dict) : FailValue("duplicate dictionary key");
+            }
             std::string_view name;
             bool keyEmpty = false;
             if (!StartTag(&name, &keyEmpty))
-                return Ref();
+                return Nothing();
             if (name != "key")
-                return FailRef("dictionary key is not a string");
-            Ref key = String(name, keyEmpty);
+                return FailValue("dictionary key is not a string");
+            Owned key = String(name, keyEmpty);
             if (!key || !SkipMisc())
-                return Ref();
+                return Nothing();
             if (LookingAt("</"))
-                return FailRef("dictionary key without a value");
-            Ref value = Value(depth + 1);
+                return FailValue("dictionary key without a value");
+            Owned value = Value(depth + 1);
             if (!value)
-                return Ref();
-            dict->AdoptPair(key.get(), value.get());
+                return Nothing();
+            m_b.SetEntry(dict.get(), key.get(), value.get());
             key.release();
             value.release();
         }
     }
 
-    Ref Array(int depth, bool empty) {
-        Ref holder(NewArray(m_mutableContainers));
+    Owned Array(int depth, bool empty) {
+        Owned array = Made(m_b.MakeArray(0));
         if (empty)
-            return holder;
-        auto* array = AsMutable<__CFArray>(holder.get());
+            return array;
         for (;;) {
             if (!SkipMisc())
-                return Ref();
+                return Nothing();
             if (LookingAt("</"))
-                return EndTag("array") ? std::move(holder) : Ref();
-            Ref value = Value(depth + 1);
+                return EndTag("array") ? std::move(array) : Nothing();
+            Owned value = Value(depth + 1);
             if (!value)
-                return Ref();
-            array->items.push_back(value.get());
+                return Nothing();
+            m_b.Append(array.get(), value.get());
             value.release();
         }
     }
 
     std::string_view Trimmed() const {
         size_t b = 0, e = m_text.size();
-        while (b < e && IsSpace(static_cast<uint8_t>(m_text[b])))
+        while (b < e && IsXmlSpace(static_cast<uint8_t>(m_text[b])))
             ++b;
-        while (e > b && IsSpace(static_cast<uint8_t>(m_text[e - 1])))
+        while (e > b && IsXmlSpace(static_cast<uint8_t>(m_text[e - 1])))
             --e;
         return std::string_view(m_text).substr(b, e - b);
     }
 
-    Ref Integer() {
+    Owned Integer() {
         std::string_view t = Trimmed();
         bool negative = false;
         if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
@@ -480,26 +429,29 @@ class XmlReader {
         uint64_t magnitude = 0;
         const auto r = std::from_chars(t.data(), t.data() + t.size(), magnitude, base);
         if (t.empty() || r.ec != std::errc() || r.ptr != t.data() + t.size())
-            return FailRef("bad integer");
-        if (!negative)
-            return Ref(NewUnsigned(magnitude));
+            return FailValue("bad integer");
+        if (!negative) {
+            return Made(magnitude > static_cast<uint64_t>(INT64_MAX)
+                            ? m_b.MakeUnsigned(magnitude)
+                            : m_b.MakeInteger(static_cast<int64_t>(magnitude)));
+        }
         if (magnitude > 0x8000000000000000ULL)
-            return FailRef("integer out of range");
-        return Ref(NewInteger(static_cast<int64_t>(0 - magnitude)));
+            return FailValue("integer out of range");
+        return Made(m_b.MakeInteger(static_cast<int64_t>(0 - magnitude)));
     }
 
-    Ref Real() {
+    Owned Real() {
         std::string_view t = Trimmed();
         std::string lower(t.substr(0, 16));
         for (char& c : lower)
             c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
         constexpr double inf = std::numeric_limits<double>::infinity();
         if (lower == "nan")
-            return Ref(NewReal(std::numeric_limits<double>::quiet_NaN()));
+            return Made(m_b.MakeReal(std::numeric_limits<double>::quiet_NaN(), false));
         if (lower == "inf" || lower == "+inf" || lower == "infinity" || lower == "+infinity")
-            return Ref(NewReal(inf));
+            return Made(m_b.MakeReal(inf, false));
         if (lower == "-inf" || lower == "-infinity")
-            return Ref(NewReal(-inf));
+            return Made(m_b.MakeReal(-inf, false));
         if (!t.empty() && t[0] == '+')
             t.remove_prefix(1);
         const bool negative = !t.empty() && t[0] == '-';
@@ -507,86 +459,38 @@ class XmlReader {
         const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
         if (t.empty() || r.ptr != t.data() + t.size() ||
             (r.ec != std::errc() && r.ec != std::errc::result_out_of_range))
-            return FailRef("bad real");
+            return FailValue("bad real");
         if (r.ec == std::errc::result_out_of_range)
             v = Overflows(t.substr(negative ? 1 : 0)) ? inf : 0.0;
-        return Ref(NewReal(negative ? -std::fabs(v) : v));
+        return Made(m_b.MakeReal(negative ? -std::fabs(v) : v, false));
     }
 
-    Ref Date() {
-        // YYYY-MM-DDTHH:MM:SSZ
-        const std::string_view t = Trimmed();
-        auto digits = [&](size_t at, size_t count, int* out) {
-            int v = 0;
-            for (size_t k = 0; k < count; ++k) {
-                const char c = t[at + k];
-                if (c < '0' || c > '9')
-                    return false;
-                v = v * 10 + (c - '0');
-            }
-            *out = v;
-            return true;
-        };
-        int y, mo, d, h, mi, s;
-        if (t.size() != 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':' ||
-            t[19] != 'Z' || !digits(0, 4, &y) || !digits(5, 2, &mo) || !digits(8, 2, &d) || !digits(11, 2, &h) ||
-            !digits(14, 2, &mi) || !digits(17, 2, &s))
-            return FailRef("bad date");
-        static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-        if (mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] || (mo == 2 && d == 29 && !leap) || h > 23 || mi > 59 ||
-            s > 59)
-            return FailRef("bad date");
-        const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-        const double at = static_cast<double>(days * 86400 + h * 3600 + mi * 60 + s) - kCFAbsoluteTimeIntervalSince1970;
-        return Ref(new __CFDate(at));
+    Owned Date() {
+        double seconds = 0;
+        if (!ParseDate(Trimmed(), &seconds))
+            return FailValue("bad date");
+        return Made(m_b.MakeDate(seconds));
     }
 
-    Ref Data() {
-        std::vector<uint8_t> bytes;
-        bytes.reserve(m_text.size() * 3 / 4);
-        uint32_t acc = 0;
-        int bits = 0;
-        size_t padding = 0;
-        for (char ch : m_text) {
-            const uint8_t c = static_cast<uint8_t>(ch);
-            if (IsSpace(c))
-                continue;
-            if (c == '=') {
-                ++padding;
-                continue;
-            }
-            const int v = Base64Value(c);
-            if (v < 0 || padding)
-                return FailRef("bad base64 data");
-            acc = (acc << 6) | static_cast<uint32_t>(v);
-            bits += 6;
-            if (bits >= 8) {
-                bits -= 8;
-                bytes.push_back(static_cast<uint8_t>(acc >> bits));
-            }
-        }
-        if (bits >= 6 || padding > 2)
-            return FailRef("bad base64 data");
-        auto* data = new __CFData(std::move(bytes), m_mutableLeaves);
-        return Ref(data);
+    Owned Data() {
+        if (!DecodeBase64(m_text, &m_bytes))
+            return FailValue("bad base64 data");
+        return Made(m_b.MakeData(reinterpret_cast<const uint8_t*>(m_bytes.data()), m_bytes.size()));
     }
 
     const uint8_t* m_p;
     size_t m_n;
-    size_t m_pos = 0;
-    const bool m_mutableContainers;
-    const bool m_mutableLeaves;
-    const char* m_error = nullptr;
-    size_t m_errorAt = 0;
-    std::string m_text; // reused text buffer
+    std::string m_text;  // reused text buffer
+    std::string m_bytes; // reused data buffer
 };
 
 } // namespace
 
-CFPropertyListRef ParseXmlPlist(const uint8_t* bytes, size_t length, CFOptionFlags options, std::u16string* error) {
-    XmlReader reader(bytes, length, options);
-    return reader.Read(error);
+bool ReadXml(const void* bytes, size_t size, Builder& builder, Builder::Handle* root, std::string* error) {
+    return detail::ReadingWithin("XML", error, [&] {
+        XmlReader reader(static_cast<const uint8_t*>(bytes), size, builder);
+        return reader.Read(root, error);
+    });
 }
 
-} // namespace cf
+} // namespace plist

@@ -1,5 +1,6 @@
 // Days since 1970-01-01 to and from a civil date (proleptic Gregorian),
-// Howard Hinnant's algorithms; shared by the two stand-ins' date texts.
+// Howard Hinnant's algorithms; used by the property-list dates and the
+// value library's calendar calls.
 #pragma once
 
 #include <cstdint>

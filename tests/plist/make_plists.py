@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""Writes the property lists that the value library must read, made by
+"""Writes the property lists that the property-list codec must read, made by
 independent writers: Python's plistlib (XML and binary) and plistutil from
 libplist (each converted to the other format).
 
     make_plists.py OUTPUT_FOLDER
 
-The values are the ones plist_interop_test.cpp expects; the large list is
+The values are the ones tests/plist/interop_test.cpp and the value library's
+tests/sim/corefoundation/plist_interop_test.cpp expect; the large list is
 read back from each writer and compared with the others."""
 import datetime
 import os
