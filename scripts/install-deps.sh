@@ -30,12 +30,12 @@ packages=(
     fonts-wqy-microhei fonts-dejavu-core
     dpkg-dev libplist-utils pngcheck
     clang-format cppcheck
-    zip osslsigncode openssl
+    zip osslsigncode openssl patch
     # The SDK's import library in Microsoft's format (llvm-dlltool), and the
     # Microsoft-ABI compiler and linker its test builds a caller with.
     llvm-14 clang-14 lld-14
     # The open device tools run against devicesim serve by the tests.
-    ideviceinstaller
+    libimobiledevice-utils libusbmuxd-tools ideviceinstaller
 )
 want32=
 if "$here/can-run-32bit.sh"; then

@@ -4,6 +4,7 @@
 #include "sim/farm/farm.h"
 #include "sim/farm/location.h"
 #include "sim/farm/templates.h"
+#include "sim/wire/mux_server.h"
 
 #include <windows.h>
 
@@ -43,6 +44,10 @@ const char kUsage[] = "usage: devicesim [--farm FOLDER] COMMAND [ARGUMENTS]\n"
                       "  fault [--device UDID] clear            set or clear a fault; 'faults' lists them\n"
                       "  faults                                 list the faults\n"
                       "  link [--device UDID] TARGET PATH       make a symbolic link on the device\n"
+                      "  serve [--address 127.0.0.1:PORT] [--idle SECONDS]\n"
+                      "                                         serve the farm as a device multiplexer on\n"
+                      "                                         loopback (a free port without --address);\n"
+                      "                                         prints the address first; Ctrl-C stops it\n"
                       "\n"
                       "Domains: none for the default lockdown domain, a lockdown domain such as\n"
                       "com.apple.mobile.battery, or 'afc' for the file service's device information.\n";
@@ -93,7 +98,8 @@ struct Arguments {
 };
 
 bool ParseArguments(const std::vector<std::string>& words, Arguments* out, std::string* error) {
-    static const char* const withValue[] = {"--template", "--udid", "--device", "--domain", "--type"};
+    static const char* const withValue[] = {"--template", "--udid",    "--device", "--domain",
+                                            "--type",     "--address", "--idle"};
     static const char* const plainFlags[] = {"--attach"};
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -208,6 +214,56 @@ int SetValue(const Farm& farm, const Arguments& args, const std::string& udid) {
     return farm.SetValue(udid, domain, args.positional[0], value, &error) ? 0 : Error(error);
 }
 
+// Set by Ctrl-C, Ctrl-Break and the console's closing; the handler then
+// waits (briefly: Windows ends the process soon after a close) for the
+// server to stop.
+HANDLE g_stopRequested = nullptr;
+HANDLE g_stopped = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT &&
+        event != CTRL_SHUTDOWN_EVENT)
+        return FALSE;
+    ::SetEvent(g_stopRequested);
+    ::WaitForSingleObject(g_stopped, 4000);
+    return TRUE;
+}
+
+int Serve(const Farm& farm, const Arguments& args) {
+    simwire::ServerOptions options;
+    options.farmFolder = farm.folder();
+    std::string error;
+    if (args.HasOption("--address") && !simwire::ParseLoopbackAddress(args.Option("--address"), &options.port, &error))
+        return Error(error);
+    if (args.HasOption("--idle")) {
+        char* end = nullptr;
+        std::string text = args.Option("--idle");
+        unsigned long seconds = std::strtoul(text.c_str(), &end, 10);
+        if (text.empty() || *end || seconds == 0 || seconds > 86400)
+            return Error("--idle needs a number of seconds from 1 to 86400");
+        options.idleMilliseconds = static_cast<unsigned>(seconds * 1000);
+    }
+    if (!farm.Prepare(&error))
+        return Error(error);
+    UniqueHandle stopRequested(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopRequested || !stopped)
+        return Error("cannot make the stop events");
+    g_stopRequested = stopRequested.get();
+    g_stopped = stopped.get();
+    simwire::MuxServer server(options);
+    if (!server.Start(&error))
+        return Error(error);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    Print("127.0.0.1:" + std::to_string(server.port()) + "\n");
+    Print("serving the farm " + WideToUtf8(farm.folder().c_str()) + "; Ctrl-C stops\n");
+    ::WaitForSingleObject(g_stopRequested, INFINITE);
+    server.Stop();
+    ::SetEvent(g_stopped);
+    Print("stopped\n");
+    return 0;
+}
+
 int Run(const std::vector<std::string>& words) {
     std::vector<std::string> rest = words;
     std::wstring folder;
@@ -253,6 +309,8 @@ int Run(const std::vector<std::string>& words) {
     }
     if (command == "list")
         return ListDevices(farm);
+    if (command == "serve")
+        return Serve(farm, args);
     if (command == "create") {
         std::string created;
         if (!args.HasOption("--template"))

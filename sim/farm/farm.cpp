@@ -19,6 +19,9 @@ const char kTemplate[] = "Template";
 const char kAttached[] = "Attached";
 const char kConnectionID[] = "ConnectionID";
 const char kPaired[] = "Paired";
+const char kDeviceKey[] = "DeviceKey";
+const char kTrustedHost[] = "TrustedHost";
+const char kPairRecord[] = "PairRecord";
 const char kServices[] = "Services";
 const char kLockdown[] = "Lockdown";
 const char kDomains[] = "Domains";
@@ -579,6 +582,8 @@ bool Farm::SetPaired(const std::string& udid, bool paired, std::string* error) c
         udid,
         [paired](Value& d, std::string*) {
             d.Set(key::kPaired, Value::Bool(paired));
+            if (!paired)
+                d.Remove(key::kTrustedHost);
             return true;
         },
         error);

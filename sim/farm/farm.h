@@ -28,6 +28,9 @@ extern const char kTemplate[];
 extern const char kAttached[];
 extern const char kConnectionID[];
 extern const char kPaired[];
+extern const char kDeviceKey[];   // the device's private key (PEM data), made when first needed
+extern const char kTrustedHost[]; // the host a paired device trusts: HostID, SystemBUID, certificates
+extern const char kPairRecord[];  // the host's pair record, as the multiplexer keeps it
 extern const char kServices[];
 extern const char kLockdown[]; // the default (unnamed) domain
 extern const char kDomains[];  // named domains: name -> dict
@@ -140,6 +143,8 @@ class Farm {
     // Plugging in gives the device a new connection number.
     bool Attach(const std::string& udid, std::string* error) const;
     bool Detach(const std::string& udid, std::string* error) const;
+    // Unpairing makes the device forget the host it trusted; the host's
+    // pair record stays, as it does on a host whose device was reset.
     bool SetPaired(const std::string& udid, bool paired, std::string* error) const;
     // `amount`: 0 clears, non-zero sets (the byte count of a counted fault).
     bool SetFault(const std::string& udid, Fault fault, int64_t amount, std::string* error) const;

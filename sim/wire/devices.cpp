@@ -1,0 +1,230 @@
+#include "sim/wire/devices.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace simwire {
+
+using simfarm::Fault;
+using simfarm::Value;
+
+namespace {
+
+const size_t kMostEvents = 4096;
+const unsigned kMostLatency = 60000;
+
+} // namespace
+
+DeviceTracker::DeviceTracker(const std::wstring& farmFolder) : m_farm(farmFolder), m_signal(m_farm.folder()) {}
+
+DeviceTracker::~DeviceTracker() { Stop(); }
+
+void DeviceTracker::Refresh(bool force) {
+    long signal = m_signal.Read();
+    uint64_t generation = m_farm.Generation();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!force && signal == m_seenSignal && generation == m_seenGeneration)
+            return;
+        m_seenSignal = signal;
+        m_seenGeneration = generation;
+    }
+    struct Seen {
+        AttachedDevice device;
+        bool attached = false;
+        Faults faults;
+    };
+    std::map<std::string, Seen> seen;
+    for (const std::string& udid : m_farm.Devices()) {
+        Value d;
+        if (!m_farm.Load(udid, &d))
+            continue;
+        Seen& s = seen[udid];
+        s.device.udid = udid;
+        s.device.connection = simfarm::ConnectionId(d);
+        const Value* lockdown = simfarm::DomainOf(d, "");
+        s.device.productType = lockdown ? lockdown->GetString("ProductType") : std::string();
+        s.attached = simfarm::IsAttached(d);
+        int64_t latency = simfarm::FaultAmount(d, Fault::Latency);
+        s.faults.latency = static_cast<unsigned>(latency < 0 ? 0 : latency > kMostLatency ? kMostLatency : latency);
+        s.faults.unplugAfter = simfarm::FaultAmount(d, Fault::UnplugAfter);
+        s.faults.serial = simfarm::FaultSerial(d);
+    }
+
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto it = m_attached.begin(); it != m_attached.end();) {
+        auto now = seen.find(it->first);
+        if (now != seen.end() && now->second.attached && now->second.device.connection == it->second.connection) {
+            ++it;
+            continue;
+        }
+        Post(DeviceEvent::Kind::Detached, it->second);
+        ShutConnections(it->second.deviceId);
+        it = m_attached.erase(it);
+    }
+    for (auto& [udid, s] : seen) {
+        if (s.attached && !m_attached.count(udid)) {
+            s.device.deviceId = m_nextDeviceId++;
+            if (m_nextDeviceId == 0)
+                m_nextDeviceId = 1;
+            m_attached[udid] = s.device;
+            Post(DeviceEvent::Kind::Attached, s.device);
+        }
+        Faults& f = m_faults[udid];
+        if (f.serial != s.faults.serial) {
+            f = s.faults; // a changed fault counts afresh
+        } else {
+            f.latency = s.faults.latency;
+            f.unplugAfter = s.faults.unplugAfter;
+        }
+    }
+    for (auto it = m_faults.begin(); it != m_faults.end();)
+        it = seen.count(it->first) ? std::next(it) : m_faults.erase(it);
+}
+
+std::vector<AttachedDevice> DeviceTracker::Attached() {
+    uint64_t serial = 0;
+    return Snapshot(&serial);
+}
+
+bool DeviceTracker::Find(uint32_t deviceId, AttachedDevice* out) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const auto& entry : m_attached) {
+        if (entry.second.deviceId == deviceId) {
+            *out = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DeviceTracker::FindByUdid(const std::string& udid, AttachedDevice* out) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_attached.find(udid);
+    if (it == m_attached.end())
+        return false;
+    *out = it->second;
+    return true;
+}
+
+std::vector<AttachedDevice> DeviceTracker::Snapshot(uint64_t* lastSerial) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<AttachedDevice> devices;
+    for (const auto& entry : m_attached)
+        devices.push_back(entry.second);
+    std::sort(devices.begin(), devices.end(),
+              [](const AttachedDevice& a, const AttachedDevice& b) { return a.deviceId < b.deviceId; });
+    *lastSerial = m_lastSerial;
+    return devices;
+}
+
+bool DeviceTracker::WaitForEvents(uint64_t serial, unsigned milliseconds, std::vector<DeviceEvent>* out) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                       [&] { return m_stopping || m_lastSerial > serial; });
+    if (m_stopping)
+        return false;
+    out->clear();
+    for (const DeviceEvent& event : m_events) {
+        if (event.serial > serial)
+            out->push_back(event);
+    }
+    return true;
+}
+
+void DeviceTracker::PostPaired(const std::string& udid) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_attached.find(udid);
+    if (it != m_attached.end())
+        Post(DeviceEvent::Kind::Paired, it->second);
+}
+
+void DeviceTracker::Post(DeviceEvent::Kind kind, const AttachedDevice& device) {
+    DeviceEvent event;
+    event.serial = ++m_lastSerial;
+    event.kind = kind;
+    event.device = device;
+    m_events.push_back(event);
+    while (m_events.size() > kMostEvents)
+        m_events.pop_front();
+    m_changed.notify_all();
+}
+
+uint64_t DeviceTracker::Register(SOCKET socket, uint32_t deviceId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    uint64_t token = m_nextToken++;
+    m_connections[token] = Connection{socket, deviceId};
+    if (m_stopping)
+        ::shutdown(socket, SD_BOTH);
+    return token;
+}
+
+void DeviceTracker::Unregister(uint64_t token) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_connections.erase(token);
+}
+
+void DeviceTracker::SetDeviceOf(uint64_t token, uint32_t deviceId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_connections.find(token);
+    if (it == m_connections.end())
+        return;
+    it->second.deviceId = deviceId;
+    // Gone between the look-up and now: the connection goes with it.
+    bool present = false;
+    for (const auto& entry : m_attached)
+        present = present || entry.second.deviceId == deviceId;
+    if (!present)
+        ::shutdown(it->second.socket, SD_BOTH);
+}
+
+void DeviceTracker::ShutConnections(uint32_t deviceId) {
+    for (const auto& entry : m_connections) {
+        if (entry.second.deviceId == deviceId)
+            ::shutdown(entry.second.socket, SD_BOTH);
+    }
+}
+
+void DeviceTracker::CountBytes(const std::string& udid, uint64_t bytes) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_faults.find(udid);
+        if (it == m_faults.end() || it->second.unplugAfter <= 0 || it->second.unplugging)
+            return;
+        it->second.moved += bytes;
+        if (it->second.moved < static_cast<uint64_t>(it->second.unplugAfter))
+            return;
+        it->second.unplugging = true;
+    }
+    // The device goes as a pulled cable takes it; the fault is then spent.
+    m_farm.Detach(udid, nullptr);
+    m_farm.SetFault(udid, Fault::UnplugAfter, 0, nullptr);
+    Refresh(true);
+}
+
+unsigned DeviceTracker::Latency(const std::string& udid) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_faults.find(udid);
+    return it == m_faults.end() ? 0 : it->second.latency;
+}
+
+bool DeviceTracker::Pause(unsigned milliseconds) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_changed.wait_for(guard, std::chrono::milliseconds(milliseconds), [&] { return m_stopping; });
+    return !m_stopping;
+}
+
+void DeviceTracker::Stop() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stopping = true;
+    for (const auto& entry : m_connections)
+        ::shutdown(entry.second.socket, SD_BOTH);
+    m_changed.notify_all();
+}
+
+bool DeviceTracker::stopping() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_stopping;
+}
+
+} // namespace simwire

@@ -1,0 +1,58 @@
+// A client connection of the wire server as a Stream: a loopback TCP
+// socket, with TLS on it while a session or a service asks for it. Reads
+// give up after the idle time; once the connection is piped to a device,
+// the device's latency delays each reply and its bytes are counted for
+// the unplug fault.
+#pragma once
+
+#include "platform/tls.h"
+#include "sim/wire/stream.h"
+
+#include <winsock2.h>
+
+#include <memory>
+#include <string>
+
+namespace simwire {
+
+class DeviceTracker;
+
+class SocketStream : public Stream, private tls::Channel {
+  public:
+    // Does not own `socket`. `idleMilliseconds`: how long a read may wait
+    // for the client (0: for ever).
+    SocketStream(SOCKET socket, unsigned idleMilliseconds);
+    ~SocketStream() override;
+    SocketStream(const SocketStream&) = delete;
+    SocketStream& operator=(const SocketStream&) = delete;
+
+    bool ReadExact(void* buffer, size_t size) override;
+    bool WriteAll(const void* data, size_t size) override;
+    // Uses the credentials given to SetCredentials.
+    bool StartServerTls() override;
+    bool tls() const override { return m_tls != nullptr; }
+
+    // The device's certificate and key, for StartServerTls.
+    void SetCredentials(const std::string& certPem, const std::string& keyPem);
+    // Ends TLS after a session stops: answers the client's close_notify when
+    // it sends one, and goes on in plain text either way.
+    void StopServerTls();
+    // From now on the stream belongs to `udid`'s connection (latency, byte count).
+    void AttachDevice(DeviceTracker* tracker, const std::string& udid);
+    const std::string& lastError() const { return m_error; }
+
+  private:
+    size_t Send(const unsigned char* data, size_t size) override;
+    size_t Receive(unsigned char* buffer, size_t size) override;
+    bool RawRead(void* buffer, size_t size);
+
+    SOCKET m_socket;
+    std::unique_ptr<tls::Session> m_tls;
+    std::string m_cert, m_key, m_error;
+    std::string m_pushback; // bytes read ahead in plain text, served first
+    DeviceTracker* m_tracker = nullptr;
+    std::string m_udid;
+    bool m_replyPending = false;
+};
+
+} // namespace simwire
