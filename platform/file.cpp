@@ -10,6 +10,23 @@ bool IsLocalFile(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool ReadLocalFile(const std::wstring& path, size_t limit, std::string* bytes) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return false;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file.get(), &size) || static_cast<uint64_t>(size.QuadPart) > limit)
+        return false;
+    std::string data(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!data.empty() &&
+        (!::ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr) || got != data.size()))
+        return false;
+    *bytes = std::move(data);
+    return true;
+}
+
 namespace {
 
 // Removes one entry whose attributes are known; a folder (not a link to

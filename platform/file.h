@@ -11,3 +11,6 @@ bool IsLocalDirectory(const std::wstring& path);
 bool IsLocalFile(const std::wstring& path);
 // Removes a folder with everything below it; true when nothing is left.
 bool RemoveLocalTree(const std::wstring& path);
+// Reads a whole file of at most `limit` bytes; false when it is missing,
+// unreadable or longer.
+bool ReadLocalFile(const std::wstring& path, size_t limit, std::string* bytes);

@@ -573,9 +573,9 @@ bool BuildTemplate(const std::string& name, const std::string& udid, const Devic
     domains.Set("com.apple.international", std::move(international));
 
     Value services = Value::Array();
-    for (const char* service :
-         {"com.apple.afc", "com.apple.mobile.installation_proxy", "com.apple.mobile.notification_proxy",
-          "com.apple.mobile.house_arrest", "com.apple.springboardservices", "com.apple.syslog_relay"})
+    for (const char* service : {"com.apple.afc", "com.apple.mobile.installation_proxy", "com.apple.misagent",
+                                "com.apple.mobile.notification_proxy", "com.apple.mobile.house_arrest",
+                                "com.apple.springboardservices", "com.apple.syslog_relay"})
         services.Append(Value::String(service));
     if (recipe->jailbroken)
         services.Append(Value::String("com.apple.afc2"));

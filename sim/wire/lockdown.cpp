@@ -261,7 +261,12 @@ After StartService(Connection& c, const Value& request, Value& reply) {
     Value d;
     if (service.empty() || !Load(c, &d))
         return Refuse(reply, "InvalidService");
+    // Offered: what the device lists that the wire serves.
+    static const char* const served[] = {"com.apple.afc", "com.apple.afc2", "com.apple.mobile.installation_proxy",
+                                         "com.apple.misagent"};
     bool offered = false;
+    if (!IsOneOf(service, served, std::size(served)))
+        return Refuse(reply, "InvalidService");
     if (const Value* services = d.Find(key::kServices); services && services->is(Value::Kind::Array)) {
         for (const Value& item : services->items())
             offered = offered || (item.is(Value::Kind::String) && item.text() == service);

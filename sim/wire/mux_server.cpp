@@ -20,6 +20,10 @@ const unsigned kListenPollMilliseconds = 250;
 const DWORD kServicePortLife = 30000;
 const size_t kMostPendingServices = 256;
 const uint16_t kFirstServicePort = 49152;
+// RSA keys kept ready: a device's first contact or pair record needs one,
+// and making one takes seconds, longer than clients wait for an answer.
+const size_t kKeysAhead = 3;
+const size_t kKeysReady = 2; // before the first client
 
 void StartWinsock() {
     static std::once_flag once;
@@ -392,7 +396,13 @@ bool MuxServer::Start(std::string* error) {
         return false;
     }
     m_port = ntohs(address.sin_port);
+    if (!PrepareKeys(m_tracker.farm(), kKeysReady, error)) {
+        ::closesocket(m_listener);
+        m_listener = INVALID_SOCKET;
+        return false;
+    }
     m_tracker.Refresh(true);
+    StartKeyMaker(kKeysAhead);
     m_started = true;
     m_watchThread = std::thread([this] { WatchLoop(); });
     m_acceptThread = std::thread([this] { AcceptLoop(); });
@@ -415,8 +425,11 @@ void MuxServer::Stop() {
         m_acceptThread.join();
     if (m_watchThread.joinable())
         m_watchThread.join();
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_threadsChanged.wait(guard, [&] { return m_clientThreads == 0; });
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_threadsChanged.wait(guard, [&] { return m_clientThreads == 0; });
+    }
+    StopKeyMaker();
 }
 
 void MuxServer::AcceptLoop() {

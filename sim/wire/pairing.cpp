@@ -1,12 +1,16 @@
 #include "sim/wire/pairing.h"
 
+#include "platform/file.h"
 #include "platform/tls.h"
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cwctype>
+#include <deque>
 #include <mutex>
 #include <random>
+#include <thread>
 
 namespace simwire {
 
@@ -17,6 +21,7 @@ namespace key = simfarm::key;
 namespace {
 
 const unsigned kKeyBits = 2048;
+const wchar_t kHostIdentityFile[] = L"wire-host.plist";
 
 // Key generation takes seconds: one at a time, and what another thread
 // made meanwhile is taken instead of making a second one.
@@ -55,7 +60,147 @@ Value TrustFrom(const Value& record) {
     return trust;
 }
 
+// Keys made ahead of need.
+struct KeyMaker {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::string> keys;
+    std::thread thread;
+    size_t keep = 0;
+    unsigned users = 0;
+    bool stopping = false;
+};
+KeyMaker g_keys;
+
+void MakeKeysAhead() {
+    std::unique_lock<std::mutex> guard(g_keys.lock);
+    while (!g_keys.stopping) {
+        if (g_keys.keys.size() >= g_keys.keep) {
+            g_keys.changed.wait(guard);
+            continue;
+        }
+        guard.unlock();
+        std::string key;
+        bool made = tls::GenerateRsaKey(kKeyBits, &key, nullptr);
+        guard.lock();
+        if (!made)
+            return;
+        g_keys.keys.push_back(std::move(key));
+    }
+}
+
+bool TakeKey(std::string* key, std::string* error) {
+    {
+        std::lock_guard<std::mutex> guard(g_keys.lock);
+        if (!g_keys.keys.empty()) {
+            *key = std::move(g_keys.keys.front());
+            g_keys.keys.pop_front();
+            g_keys.changed.notify_all();
+            return true;
+        }
+    }
+    return tls::GenerateRsaKey(kKeyBits, key, error);
+}
+
+bool WriteFileReplacing(const std::wstring& path, const std::string& bytes) {
+    std::wstring temp = path + L".new";
+    {
+        UniqueHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            written != bytes.size())
+            return false;
+    }
+    return ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// The farm's host: root and host keys with their certificates.
+bool HostIdentity(const Farm& farm, Value* identity, std::string* error) {
+    static std::mutex making;
+    std::lock_guard<std::mutex> guard(making);
+    std::wstring path = farm.folder() + L"\\" + kHostIdentityFile;
+    std::string xml;
+    Value read;
+    if (ReadLocalFile(path, 1024 * 1024, &xml) && simfarm::ReadXmlPlist(xml, &read) && read.is(Value::Kind::Dict) &&
+        !read.GetString("HostCertificate").empty()) {
+        *identity = std::move(read);
+        return true;
+    }
+    std::string rootKey, hostKey, rootCert, hostCert;
+    if (!TakeKey(&rootKey, error) || !TakeKey(&hostKey, error))
+        return false;
+    tls::CertificateRequest root;
+    root.subjectKeyPem = rootKey;
+    root.issuerKeyPem = rootKey;
+    root.commonName = "Root Certification Authority";
+    root.authority = true;
+    root.serial = 0;
+    if (!tls::MakeCertificate(root, &rootCert, error))
+        return false;
+    tls::CertificateRequest host;
+    host.issuerKeyPem = rootKey;
+    host.issuerCertPem = rootCert;
+    host.subjectKeyPem = hostKey;
+    host.commonName = "Host";
+    if (!tls::MakeCertificate(host, &hostCert, error))
+        return false;
+    Value made = Value::Dict();
+    made.Set("RootPrivateKey", Value::Data(rootKey));
+    made.Set("RootCertificate", Value::Data(rootCert));
+    made.Set("HostPrivateKey", Value::Data(hostKey));
+    made.Set("HostCertificate", Value::Data(hostCert));
+    if (!simfarm::WriteXmlPlist(made, &xml) || !WriteFileReplacing(path, xml))
+        return Fail(error, "cannot keep the host's keys in the farm folder");
+    *identity = std::move(made);
+    return true;
+}
+
 } // namespace
+
+void StartKeyMaker(size_t keep) {
+    std::lock_guard<std::mutex> guard(g_keys.lock);
+    g_keys.keep = keep > g_keys.keep ? keep : g_keys.keep;
+    if (g_keys.users++ > 0)
+        return;
+    g_keys.stopping = false;
+    try {
+        g_keys.thread = std::thread(MakeKeysAhead);
+    } catch (...) {
+        // Without the thread every key is made when needed.
+    }
+}
+
+void StopKeyMaker() {
+    std::thread ending;
+    {
+        std::lock_guard<std::mutex> guard(g_keys.lock);
+        if (g_keys.users == 0 || --g_keys.users > 0)
+            return;
+        g_keys.stopping = true;
+        g_keys.changed.notify_all();
+        ending = std::move(g_keys.thread);
+    }
+    if (ending.joinable())
+        ending.join();
+}
+
+bool PrepareKeys(const Farm& farm, size_t ready, std::string* error) {
+    Value host;
+    if (!HostIdentity(farm, &host, error))
+        return false;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(g_keys.lock);
+            if (g_keys.keys.size() >= ready)
+                return true;
+        }
+        std::string key;
+        if (!tls::GenerateRsaKey(kKeyBits, &key, error))
+            return false;
+        std::lock_guard<std::mutex> guard(g_keys.lock);
+        g_keys.keys.push_back(std::move(key));
+    }
+}
 
 std::string MakeUuid() {
     static std::mutex lock;
@@ -97,7 +242,7 @@ bool EnsureDeviceKey(const Farm& farm, const std::string& udid, std::string* key
         return true;
     }
     std::string made, publicPem;
-    if (!tls::GenerateRsaKey(kKeyBits, &made, error) || !tls::RsaPublicKeyPem(made, &publicPem, error))
+    if (!TakeKey(&made, error) || !tls::RsaPublicKeyPem(made, &publicPem, error))
         return false;
     std::string stored;
     bool ok = farm.Update(
@@ -118,38 +263,26 @@ bool EnsureDeviceKey(const Farm& farm, const std::string& udid, std::string* key
     return true;
 }
 
-bool MakePairRecord(const std::string& deviceKeyPem, const std::string& systemBuid, const std::string& wifiAddress,
-                    Value* record, std::string* error) {
-    std::string rootKey, hostKey, rootCert, hostCert, deviceCert;
-    if (!tls::GenerateRsaKey(kKeyBits, &rootKey, error) || !tls::GenerateRsaKey(kKeyBits, &hostKey, error))
+bool MakePairRecord(const Farm& farm, const std::string& deviceKeyPem, const std::string& wifiAddress, Value* record,
+                    std::string* error) {
+    Value host;
+    if (!HostIdentity(farm, &host, error))
         return false;
-    tls::CertificateRequest root;
-    root.subjectKeyPem = rootKey;
-    root.issuerKeyPem = rootKey;
-    root.commonName = "Root Certification Authority";
-    root.authority = true;
-    root.serial = 0;
-    if (!tls::MakeCertificate(root, &rootCert, error))
-        return false;
-    tls::CertificateRequest signedByRoot;
-    signedByRoot.issuerKeyPem = rootKey;
-    signedByRoot.issuerCertPem = rootCert;
-    signedByRoot.subjectKeyPem = hostKey;
-    signedByRoot.commonName = "Host";
-    if (!tls::MakeCertificate(signedByRoot, &hostCert, error))
-        return false;
-    signedByRoot.subjectKeyPem = deviceKeyPem;
-    signedByRoot.commonName = "Device";
-    if (!tls::MakeCertificate(signedByRoot, &deviceCert, error))
+    std::string deviceCert;
+    tls::CertificateRequest device;
+    device.issuerKeyPem = Text(host.Find("RootPrivateKey"));
+    device.issuerCertPem = Text(host.Find("RootCertificate"));
+    device.subjectKeyPem = deviceKeyPem;
+    device.commonName = "Device";
+    device.serial = static_cast<uint64_t>(::GetTickCount());
+    if (!tls::MakeCertificate(device, &deviceCert, error))
         return false;
     Value r = Value::Dict();
     r.Set("DeviceCertificate", Value::Data(deviceCert));
-    r.Set("HostCertificate", Value::Data(hostCert));
-    r.Set("HostPrivateKey", Value::Data(hostKey));
-    r.Set("RootCertificate", Value::Data(rootCert));
-    r.Set("RootPrivateKey", Value::Data(rootKey));
+    for (const char* name : {"HostCertificate", "HostPrivateKey", "RootCertificate", "RootPrivateKey"})
+        r.Set(name, *host.Find(name));
     r.Set("HostID", Value::String(MakeUuid()));
-    r.Set("SystemBUID", Value::String(systemBuid));
+    r.Set("SystemBUID", Value::String(SystemBuid(farm.folder())));
     r.Set("WiFiMACAddress", Value::String(wifiAddress));
     r.Set("EscrowBag", Value::Data(std::string(32, '\x5a')));
     *record = std::move(r);
@@ -184,7 +317,7 @@ bool EnsurePairing(const Farm& farm, const std::string& udid, std::string* error
     const Value* lockdown = simfarm::DomainOf(d, "");
     std::string wifi = lockdown ? lockdown->GetString("WiFiAddress") : std::string();
     Value record;
-    if (!MakePairRecord(deviceKey, SystemBuid(farm.folder()), wifi, &record, error))
+    if (!MakePairRecord(farm, deviceKey, wifi, &record, error))
         return false;
     return farm.Update(
         udid,

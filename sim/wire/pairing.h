@@ -14,6 +14,15 @@
 
 namespace simwire {
 
+// Keys are made ahead, `keep` at a time, on a thread of their own while
+// at least one user has started it (a server); stopping waits for the key
+// being made.
+void StartKeyMaker(size_t keep);
+void StopKeyMaker();
+// Makes the farm's host keys when missing and `ready` keys ahead, before a
+// server takes its first client (clients wait only seconds for answers).
+bool PrepareKeys(const simfarm::Farm& farm, size_t ready, std::string* error);
+
 // The host's system identifier: one per farm, the same every run.
 std::string SystemBuid(const std::wstring& farmFolder);
 
@@ -25,9 +34,11 @@ bool EnsureDeviceKey(const simfarm::Farm& farm, const std::string& udid, std::st
 // neither (the trust from the pair record when only that is there).
 bool EnsurePairing(const simfarm::Farm& farm, const std::string& udid, std::string* error);
 
-// A complete host pair record for a device key: root and host keys with
-// their certificates, the device certificate, HostID and SystemBUID.
-bool MakePairRecord(const std::string& deviceKeyPem, const std::string& systemBuid, const std::string& wifiAddress,
+// A complete host pair record for a device key: the farm's root and host
+// keys with their certificates (made once per farm and kept in its folder,
+// as a host keeps one identity), the device certificate, a new HostID and
+// the SystemBUID.
+bool MakePairRecord(const simfarm::Farm& farm, const std::string& deviceKeyPem, const std::string& wifiAddress,
                     simfarm::Value* record, std::string* error);
 
 // The certificate and key the device presents in TLS: the device
