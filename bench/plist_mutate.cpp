@@ -11,6 +11,7 @@
 // any failure or when the process used more memory than it may. With
 // --keep, every failing mutant is saved in FOLDER as mutant-<number>.
 #include "CoreFoundation.h"
+#include "bench/seeded_random.h"
 
 #include <psapi.h>
 #include <windows.h>
@@ -39,20 +40,7 @@ struct Owned {
     Owned& operator=(const Owned&) = delete;
 };
 
-class Random {
-  public:
-    explicit Random(uint64_t seed) : m_state(seed * 0x9E3779B97F4A7C15ULL + 1) {}
-    uint64_t Next() {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 7;
-        m_state ^= m_state << 17;
-        return m_state;
-    }
-    size_t Below(size_t n) { return n ? static_cast<size_t>(Next() % n) : 0; }
-
-  private:
-    uint64_t m_state;
-};
+using Random = SeededRandom;
 
 // A read-write window between two inaccessible pages.
 class GuardedBuffer {

@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include <cstdlib>
+#include <new>
 
 namespace simwire {
 
@@ -449,23 +450,34 @@ void MuxServer::AcceptLoop() {
         }
         ++m_clientThreads;
         guard.unlock();
-        try {
-            std::thread([this, client] {
-                try {
-                    ServeClient(client);
-                } catch (...) {
-                }
-                ::closesocket(client);
-                std::lock_guard<std::mutex> done(m_lock);
-                --m_clientThreads;
-                m_threadsChanged.notify_all();
-            }).detach();
-        } catch (...) {
-            ::closesocket(client);
-            std::lock_guard<std::mutex> done(m_lock);
-            --m_clientThreads;
+        // A Win32 thread: a std::thread detached at once can crash as it
+        // starts under MinGW's thread library.
+        auto* start = new (std::nothrow) ClientStart{this, client};
+        HANDLE thread = start ? ::CreateThread(nullptr, 0, &MuxServer::ClientThread, start, 0, nullptr) : nullptr;
+        if (thread) {
+            ::CloseHandle(thread);
+            continue;
         }
+        delete start;
+        ::closesocket(client);
+        std::lock_guard<std::mutex> done(m_lock);
+        --m_clientThreads;
+        m_threadsChanged.notify_all();
     }
+}
+
+DWORD WINAPI MuxServer::ClientThread(void* parameter) {
+    std::unique_ptr<ClientStart> start(static_cast<ClientStart*>(parameter));
+    MuxServer* server = start->server;
+    try {
+        server->ServeClient(start->socket);
+    } catch (...) {
+    }
+    ::closesocket(start->socket);
+    std::lock_guard<std::mutex> done(server->m_lock);
+    --server->m_clientThreads;
+    server->m_threadsChanged.notify_all();
+    return 0;
 }
 
 void MuxServer::WatchLoop() {

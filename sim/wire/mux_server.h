@@ -61,6 +61,11 @@ class MuxServer : private ServicePorts {
   private:
     uint16_t Open(uint32_t deviceId, const std::string& udid, const std::string& service, bool tls) override;
 
+    struct ClientStart {
+        MuxServer* server;
+        SOCKET socket;
+    };
+    static DWORD WINAPI ClientThread(void* parameter);
     void AcceptLoop();
     void WatchLoop();
     void ServeClient(SOCKET socket);
