@@ -35,10 +35,13 @@ void DeviceTracker::Refresh(bool force) {
         Faults faults;
     };
     std::map<std::string, Seen> seen;
+    std::vector<std::string> unreadable;
     for (const std::string& udid : m_farm.Devices()) {
         Value d;
-        if (!m_farm.Load(udid, &d))
+        if (!m_farm.Load(udid, &d)) {
+            unreadable.push_back(udid); // caught while written by hand: as it was, and looked at again
             continue;
+        }
         Seen& s = seen[udid];
         s.device.udid = udid;
         s.device.connection = simfarm::ConnectionId(d);
@@ -52,6 +55,18 @@ void DeviceTracker::Refresh(bool force) {
     }
 
     std::lock_guard<std::mutex> guard(m_lock);
+    for (const std::string& udid : unreadable) {
+        m_seenGeneration = UINT64_MAX;
+        auto was = m_attached.find(udid);
+        if (was == m_attached.end())
+            continue;
+        Seen& s = seen[udid];
+        s.device = was->second;
+        s.attached = true;
+        auto faults = m_faults.find(udid);
+        if (faults != m_faults.end())
+            s.faults = faults->second;
+    }
     for (auto it = m_attached.begin(); it != m_attached.end();) {
         auto now = seen.find(it->first);
         if (now != seen.end() && now->second.attached && now->second.device.connection == it->second.connection) {

@@ -260,8 +260,9 @@ class WireFarm(unittest.TestCase):
             with open(path, "rb") as f:
                 d = plistlib.load(f)
             d["ServicesWithTLS"] = ["com.apple.misagent"]
-            with open(path, "wb") as f:
+            with open(path + ".new", "wb") as f:
                 plistlib.dump(d, f)
+            os.replace(path + ".new", path)
             with session_client(self.server, udid, folder) as c:
                 reply = c.lockdown({"Request": "StartService", "Service": "com.apple.misagent"})
                 self.assertIs(reply.get("EnableServiceSSL"), True, reply)
