@@ -157,8 +157,9 @@ def read_pair_record(server, udid):
     return plistlib.loads(reply["PairRecordData"])
 
 
-def start_tls(client, record, folder):
-    """TLS on a client's connection as the host of `record` (TLS 1.0 allowed, as old devices need)."""
+def start_tls(client, record, folder, version=None):
+    """TLS on a client's connection as the host of `record` (TLS 1.0 allowed, as old devices need);
+    `version` (an ssl.TLSVersion) pins the protocol version."""
     import ssl
     cert, key = os.path.join(folder, "host.pem"), os.path.join(folder, "host.key")
     with open(cert, "wb") as f:
@@ -170,21 +171,23 @@ def start_tls(client, record, folder):
     context.verify_mode = ssl.CERT_NONE
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", DeprecationWarning)  # TLS 1.0 is what old devices speak
-        context.minimum_version = ssl.TLSVersion.TLSv1
+        context.minimum_version = version or ssl.TLSVersion.TLSv1
+        if version:
+            context.maximum_version = version
     context.set_ciphers("DEFAULT:@SECLEVEL=0")
     context.load_cert_chain(cert, key)
     client.sock = context.wrap_socket(client.sock)
     return client.sock.version()
 
 
-def session_client(server, udid, folder):
+def session_client(server, udid, folder, version=None):
     """A lockdown connection with a session (and its TLS) started."""
     record = read_pair_record(server, udid)
     client = lockdown_client(server, udid)
     reply = client.lockdown({"Request": "StartSession", "HostID": record["HostID"],
                              "SystemBUID": record["SystemBUID"]})
     assert reply.get("EnableSessionSSL") is True, reply
-    start_tls(client, record, folder)
+    start_tls(client, record, folder, version)
     client.session = reply["SessionID"]
     client.record = record
     return client

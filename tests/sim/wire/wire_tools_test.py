@@ -273,6 +273,26 @@ class WireFarm(unittest.TestCase):
             self.farm.sim("remove", udid)
             shutil.rmtree(folder, ignore_errors=True)
 
+    def test_sessions_take_tls_1_0_to_1_2(self):
+        import ssl
+        folder = tempfile.mkdtemp(prefix="wire-tls-")
+        udid = self.farm.create(IPHONE4S)
+        try:
+            self.farm.sim("pair", udid)
+            for version, name in ((ssl.TLSVersion.TLSv1, "TLSv1"), (ssl.TLSVersion.TLSv1_1, "TLSv1.1"),
+                                  (ssl.TLSVersion.TLSv1_2, "TLSv1.2")):
+                with self.subTest(name), session_client(self.server, udid, folder, version) as c:
+                    self.assertEqual(c.sock.version(), name)
+                    self.assertEqual(c.lockdown({"Request": "GetValue", "Key": "SerialNumber"})["Value"],
+                                     self.description(udid)["Lockdown"]["SerialNumber"])
+                    # After StopSession the connection goes on in plain text.
+                    c.lockdown({"Request": "StopSession", "SessionID": c.session})
+                    c.sock = c.sock.unwrap()
+                    self.assertEqual(c.lockdown({"Request": "QueryType"})["Type"], "com.apple.mobile.lockdown")
+        finally:
+            self.farm.sim("remove", udid)
+            shutil.rmtree(folder, ignore_errors=True)
+
     # ---- faults -----------------------------------------------------------------------
 
     def test_latency_delays_each_reply(self):
