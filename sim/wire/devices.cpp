@@ -49,7 +49,7 @@ void DeviceTracker::Refresh(bool force) {
         s.device.productType = lockdown ? lockdown->GetString("ProductType") : std::string();
         s.attached = simfarm::IsAttached(d);
         int64_t latency = simfarm::FaultAmount(d, Fault::Latency);
-        s.faults.latency = static_cast<unsigned>(latency < 0 ? 0 : latency > kMostLatency ? kMostLatency : latency);
+        s.faults.latency = static_cast<unsigned>(std::clamp<int64_t>(latency, 0, kMostLatency));
         s.faults.unplugAfter = simfarm::FaultAmount(d, Fault::UnplugAfter);
         s.faults.serial = simfarm::FaultSerial(d);
     }
