@@ -25,6 +25,7 @@ const uint16_t kFirstServicePort = 49152;
 // and making one takes seconds, longer than clients wait for an answer.
 const size_t kKeysAhead = 3;
 const size_t kKeysReady = 2; // before the first client
+const unsigned kServiceIdleMilliseconds = 30 * 60 * 1000;
 
 void StartWinsock() {
     static std::once_flag once;
@@ -277,6 +278,9 @@ class MuxConnection {
     }
 
     void ServeService(const MuxServer::PendingService& service) {
+        // A service connection may rest between a client's requests (a
+        // file connection kept open); it is dropped only after a long silence.
+        m_stream.SetIdle(kServiceIdleMilliseconds);
         if (service.tls) {
             std::string cert, keyPem;
             if (!DeviceCredentials(m_tracker.farm(), service.udid, &cert, &keyPem, nullptr))

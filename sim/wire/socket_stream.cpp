@@ -15,13 +15,17 @@ int Chunk(size_t size) { return static_cast<int>(size > kMostChunk ? kMostChunk 
 } // namespace
 
 SocketStream::SocketStream(SOCKET socket, unsigned idleMilliseconds) : m_socket(socket) {
-    DWORD timeout = idleMilliseconds;
-    ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    SetIdle(idleMilliseconds);
     BOOL noDelay = TRUE;
     ::setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
 }
 
 SocketStream::~SocketStream() = default;
+
+void SocketStream::SetIdle(unsigned idleMilliseconds) {
+    DWORD timeout = idleMilliseconds;
+    ::setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+}
 
 size_t SocketStream::Send(const unsigned char* data, size_t size) {
     int sent = ::send(m_socket, reinterpret_cast<const char*>(data), Chunk(size), 0);

@@ -32,6 +32,8 @@ class SocketStream : public Stream, private tls::Channel {
     bool StartServerTls() override;
     bool tls() const override { return m_tls != nullptr; }
 
+    // How long a read may wait for the client from now on (0: for ever).
+    void SetIdle(unsigned idleMilliseconds);
     // The device's certificate and key, for StartServerTls.
     void SetCredentials(const std::string& certPem, const std::string& keyPem);
     // Ends TLS after a session stops: answers the client's close_notify when
