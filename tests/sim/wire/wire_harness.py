@@ -26,8 +26,9 @@ class Server:
         self.log = tempfile.NamedTemporaryFile(prefix="devicesim-serve-", suffix=".log", delete=False)
         self.process = subprocess.Popen(
             [harness.WINE_RUN, harness.DEVICESIM, "--farm", harness.windows_path(farm.folder), "serve"] + list(extra),
-            env=farm.env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT,
-            start_new_session=True)
+            env=farm.env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
+        # In the test's own process group (wine-run execs Wine: this is the
+        # program's process), so that whatever ends the test ends the server too.
         self.address = None
         deadline = time.time() + harness.TIMEOUT
         while time.time() < deadline and self.process.poll() is None:
@@ -50,7 +51,7 @@ class Server:
     def stop(self):
         """Ctrl-C, as a user stops it; returns the exit code."""
         if self.process.poll() is None:
-            os.killpg(self.process.pid, signal.SIGINT)
+            os.kill(self.process.pid, signal.SIGINT)
         try:
             return self.process.wait(timeout=20)
         finally:
@@ -59,7 +60,7 @@ class Server:
     def kill(self):
         if self.process.poll() is None:
             try:
-                os.killpg(self.process.pid, signal.SIGKILL)
+                os.kill(self.process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
             self.process.wait(timeout=20)
