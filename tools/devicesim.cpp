@@ -47,7 +47,8 @@ const char kUsage[] = "usage: devicesim [--farm FOLDER] COMMAND [ARGUMENTS]\n"
                       "  serve [--address 127.0.0.1:PORT] [--idle SECONDS]\n"
                       "                                         serve the farm as a device multiplexer on\n"
                       "                                         loopback (a free port without --address);\n"
-                      "                                         prints the address first; Ctrl-C stops it\n"
+                      "                                         prints the address first; Ctrl-C (or the\n"
+                      "                                         end of a piped standard input) stops it\n"
                       "\n"
                       "Domains: none for the default lockdown domain, a lockdown domain such as\n"
                       "com.apple.mobile.battery, or 'afc' for the file service's device information.\n";
@@ -229,6 +230,18 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     return TRUE;
 }
 
+// A server whose standard input is a pipe stops when the pipe closes: the
+// way a script (or a test) that started it stops it, and ends it should the
+// script itself be killed.
+DWORD WINAPI WatchInput(void*) {
+    char buffer[256];
+    DWORD got = 0;
+    while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    }
+    ::SetEvent(g_stopRequested);
+    return 0;
+}
+
 int Serve(const Farm& farm, const Arguments& args) {
     simwire::ServerOptions options;
     options.farmFolder = farm.folder();
@@ -255,6 +268,11 @@ int Serve(const Farm& farm, const Arguments& args) {
     if (!server.Start(&error))
         return Error(error);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    if (::GetFileType(::GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE) {
+        HANDLE watcher = ::CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr);
+        if (watcher)
+            ::CloseHandle(watcher);
+    }
     Print("127.0.0.1:" + std::to_string(server.port()) + "\n");
     Print("serving the farm " + WideToUtf8(farm.folder().c_str()) + "; Ctrl-C stops\n");
     ::WaitForSingleObject(g_stopRequested, INFINITE);

@@ -23,7 +23,7 @@ const size_t kMostPendingServices = 256;
 const uint16_t kFirstServicePort = 49152;
 // RSA keys kept ready: a device's first contact or pair record needs one,
 // and making one takes seconds, longer than clients wait for an answer.
-const size_t kKeysAhead = 3;
+const size_t kKeysAhead = 4;
 const size_t kKeysReady = 2; // before the first client
 const unsigned kServiceIdleMilliseconds = 30 * 60 * 1000;
 

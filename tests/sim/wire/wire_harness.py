@@ -26,9 +26,11 @@ class Server:
         self.log = tempfile.NamedTemporaryFile(prefix="devicesim-serve-", suffix=".log", delete=False)
         self.process = subprocess.Popen(
             [harness.WINE_RUN, harness.DEVICESIM, "--farm", harness.windows_path(farm.folder), "serve"] + list(extra),
-            env=farm.env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        # In the test's own process group (wine-run execs Wine: this is the
-        # program's process), so that whatever ends the test ends the server too.
+            env=farm.env, stdin=subprocess.PIPE, stdout=self.log, stderr=subprocess.STDOUT)
+        # The server stops when its piped input closes: when the test stops
+        # it, and when the test itself ends in any other way. (Under the
+        # 64-bit loader this process is only Wine's starter: a signal to it
+        # would not reach the server.)
         self.address = None
         deadline = time.time() + harness.TIMEOUT
         while time.time() < deadline and self.process.poll() is None:
@@ -49,15 +51,16 @@ class Server:
             return f.read()
 
     def stop(self):
-        """Ctrl-C, as a user stops it; returns the exit code."""
-        if self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGINT)
+        """Closes the server's input, which stops it; returns the exit code."""
         try:
+            self.process.stdin.close()
             return self.process.wait(timeout=20)
         finally:
             self.kill()
 
     def kill(self):
+        if self.process.stdin and not self.process.stdin.closed:
+            self.process.stdin.close()
         if self.process.poll() is None:
             try:
                 os.kill(self.process.pid, signal.SIGKILL)
@@ -129,11 +132,16 @@ class MuxClient:
         swapped = ((port & 0xFF) << 8) | (port >> 8)
         return self.request({"MessageType": "Connect", "DeviceID": device_id, "PortNumber": swapped})["Number"]
 
-    def device_id(self, udid):
-        for entry in self.request({"MessageType": "ListDevices"})["DeviceList"]:
-            if entry["Properties"]["SerialNumber"] == udid:
-                return entry["DeviceID"]
-        raise AssertionError("%s is not listed" % udid)
+    def device_id(self, udid, seconds=5):
+        """The device's number; a device just plugged in is waited for (the server looks every 50 ms)."""
+        deadline = time.time() + seconds
+        while True:
+            for entry in self.request({"MessageType": "ListDevices"})["DeviceList"]:
+                if entry["Properties"]["SerialNumber"] == udid:
+                    return entry["DeviceID"]
+            if time.time() > deadline:
+                raise AssertionError("%s is not listed" % udid)
+            time.sleep(0.05)
 
     # Lockdown framing, once Connect has made the connection a pipe.
     def send_plist(self, value):
