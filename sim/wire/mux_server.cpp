@@ -136,7 +136,7 @@ class MuxConnection {
                 return;
             }
             Value request;
-            if (message != 8 || !simfarm::ReadXmlPlist(body, &request) || !request.is(Value::Kind::Dict)) {
+            if (message != 8 || !simfarm::ReadPlist(body, &request) || !request.is(Value::Kind::Dict)) {
                 if (!SendResult(tag, kMuxBadCommand))
                     return;
                 continue;
@@ -329,9 +329,9 @@ class MuxConnection {
         const Value* data = request.Find("PairRecordData");
         if (!RecordDevice(request, &d, &udid) || !data || !data->is(Value::Kind::Data) || data->text().empty())
             return SendResult(tag, kMuxBadCommand);
-        // An XML record is kept as a dictionary; any other form as the bytes it came in.
+        // A record (XML or binary) is kept as a dictionary; anything else as the bytes it came in.
         Value record;
-        if (!simfarm::ReadXmlPlist(data->text(), &record) || !record.is(Value::Kind::Dict))
+        if (!simfarm::ReadPlist(data->text(), &record) || !record.is(Value::Kind::Dict))
             record = Value::Data(data->text());
         bool ok = m_tracker.farm().Update(
             udid,

@@ -191,7 +191,7 @@ class WireFarm(unittest.TestCase):
             self.assertIn("SUCCESS", tool_ok(self, self.server.tool("idevicepair", "-u", udid, "validate")))
             d = self.description(udid)
             self.assertTrue(d["Paired"])
-            self.assertEqual(d["TrustedHost"]["HostID"], plistlib.loads(d["PairRecord"])["HostID"])
+            self.assertEqual(d["TrustedHost"]["HostID"], d["PairRecord"]["HostID"])
             self.assertIn("SUCCESS", tool_ok(self, self.server.tool("idevicepair", "-u", udid, "unpair")))
             d = self.description(udid)
             self.assertFalse(d["Paired"])
