@@ -263,8 +263,10 @@ class MuxConnection {
             return false;
         // From here on the connection is a pipe to the device's port.
         m_tracker.SetDeviceOf(m_token, device.deviceId);
-        m_stream.AttachDevice(&m_tracker, device.udid);
         if (port == kLockdownPort) {
+            // Lockdown's replies take the latency and its bytes count for
+            // unplug-after; the services apply the faults themselves.
+            m_stream.AttachDevice(&m_tracker, device.udid);
             LockdownContext context;
             context.tracker = &m_tracker;
             context.ports = &m_server;
