@@ -159,7 +159,9 @@ typedef void (*ProgressCallback)(const wchar_t* identifier, const wchar_t* text,
 // Binding of the vendor libraries (and GDI+).
 int LoadDllFunctions();
 void UnloadDllFunctions();
-// Leave the buffer unchanged.
+// The library's version text, cut to `capacity` code units with the
+// terminator; one function under two names. A null buffer or a capacity of
+// 0 or less leaves nothing written.
 void GetDllVersion(wchar_t* buffer, int capacity);
 void GetCopyRight(wchar_t* buffer, int capacity);
 

@@ -1,5 +1,7 @@
 #include "device/afc_objects.h"
 
+#include "platform/log.h"
+
 #include <cstring>
 
 bool AfcAttributes::Open(afc_connection* connection, const std::string& path) {
@@ -51,17 +53,37 @@ bool AfcFolder::Open(afc_connection* connection, const std::string& path) {
     return true;
 }
 
-bool AfcFolder::Next(std::string* name) {
-    while (m_folder) {
+AfcFolder::Read AfcFolder::Next(std::string* name) {
+    if (!m_folder)
+        return Read::Failed;
+    for (;;) {
         char* entry = nullptr;
-        if (vendor::AFCDirectoryRead(m_connection, m_folder, &entry) != 0 || !entry)
-            return false;
-        if (std::strcmp(entry, ".") == 0 || std::strcmp(entry, "..") == 0)
-            continue;
-        *name = entry;
-        return true;
+        if (vendor::AFCDirectoryRead(m_connection, m_folder, &entry) != 0)
+            return Read::Failed;
+        if (!entry)
+            return Read::End;
+        if (std::strcmp(entry, ".") != 0 && std::strcmp(entry, "..") != 0) {
+            *name = entry;
+            return Read::Entry;
+        }
     }
-    return false;
+}
+
+bool VisitFolder(AfcFolder& folder, const std::wstring& path, const std::function<bool(const std::string&)>& visit) {
+    std::string name;
+    for (;;) {
+        switch (folder.Next(&name)) {
+        case AfcFolder::Read::End:
+            return true;
+        case AfcFolder::Read::Failed:
+            WriteDailyLog(L"读取文件目录 " + path + L" 失败");
+            return false;
+        case AfcFolder::Read::Entry:
+            if (!visit(name))
+                return false;
+            break;
+        }
+    }
 }
 
 void AfcFolder::Close() {

@@ -7,6 +7,7 @@
 #include "device/device_access.h"
 #include "platform/vendor_calls.h"
 
+#include <functional>
 #include <string>
 
 // The key/value list of one entry's attributes.
@@ -35,20 +36,32 @@ class AfcAttributes {
 // An open device folder.
 class AfcFolder {
   public:
+    // What one read of the folder gave: a name, the end of the folder, or a
+    // failed read (a device gone, a connection cut). A failed read is never
+    // the end: what it would have listed is unknown.
+    enum class Read { Entry, End, Failed };
+
     AfcFolder() = default;
     ~AfcFolder() { Close(); }
     AfcFolder(const AfcFolder&) = delete;
     AfcFolder& operator=(const AfcFolder&) = delete;
 
     bool Open(afc_connection* connection, const std::string& path);
-    // The next entry name other than "." and ".."; false at the end.
-    bool Next(std::string* name);
+    // The next entry name other than "." and "..". Only a read that succeeds
+    // and yields no name ends the folder.
+    [[nodiscard]] Read Next(std::string* name);
     void Close();
 
   private:
     afc_connection* m_connection = nullptr;
     afc_directory* m_folder = nullptr;
 };
+
+// Hands every entry name of `folder`, opened on the device path `path`, to
+// `visit` in device order until `visit` returns false. True when the folder
+// was read to its end; false when `visit` stopped (it says why itself) or a
+// read failed, which is logged as "读取文件目录 %s 失败" with `path`.
+bool VisitFolder(AfcFolder& folder, const std::wstring& path, const std::function<bool(const std::string&)>& visit);
 
 // An open device file.
 class AfcFile {

@@ -30,16 +30,18 @@ int DeleteTree(const wchar_t* identifier, afc_connection* connection, const std:
             WriteDailyLog(L"打开文件目录 " + path + L" 失败");
             return 0;
         }
-        std::string name;
-        while (entries.Next(&name)) {
+        // A folder whose listing breaks off is not known to be empty: it
+        // stays, like everything not yet visited.
+        const bool emptied = VisitFolder(entries, path, [&](const std::string& name) {
             const std::wstring child = JoinDevicePath(path, Utf8ToWide(name.c_str()));
             if (!IsPlainEntryName(name)) {
                 WriteDailyLog(L"设备文件名 " + child + L" 无效");
-                return 0;
+                return false;
             }
-            if (!DeleteTree(identifier, connection, child, progress))
-                return 0;
-        }
+            return DeleteTree(identifier, connection, child, progress) != 0;
+        });
+        if (!emptied)
+            return 0;
     }
     if (vendor::AFCRemovePath(connection, devicePath.c_str()) != 0)
         return 0;

@@ -30,18 +30,19 @@ bool ListFolder(afc_connection* connection, const std::wstring& directory, std::
         return false;
     }
     const LocalTimeZone zone;
-    std::string entry;
-    while (folder.Next(&entry)) {
+    // A listing cut short by a failed read is no listing: what it left out
+    // is unknown.
+    return VisitFolder(folder, directory, [&](const std::string& entry) {
         const std::wstring name = Utf8ToWide(entry.c_str());
         const std::wstring path = JoinDevicePath(directory, name);
         __IOS_FILE file = NamedRecord(name, path);
         if (!ReadFileAttributes(connection, ToUtf8(path), zone, &file)) {
             WriteDailyLog(L"提取文件 " + path + L" 信息失败");
-            continue;
+            return true;
         }
         files->push_back(file);
-    }
-    return true;
+        return true;
+    });
 }
 
 } // namespace

@@ -232,17 +232,17 @@ int DownloadTree(const wchar_t* identifier, afc_connection* connection, const st
         WriteDailyLog(L"创建本地目录 " + localTarget + L" 失败");
         return 0;
     }
-    std::string name;
-    while (folder.Next(&name)) {
+    // Every file copied only when the listing reached its end: a read that
+    // fails (the device unplugged between two files) leaves the rest unknown.
+    const bool copied = VisitFolder(folder, devicePath, [&](const std::string& name) {
         const std::wstring child = JoinDevicePath(devicePath, Utf8ToWide(name.c_str()));
         if (!IsPlainEntryName(name)) {
             WriteDailyLog(L"设备文件名 " + child + L" 无效");
-            return 0;
+            return false;
         }
-        if (!DownloadTree(identifier, connection, child, localTarget, progress))
-            return 0;
-    }
-    return 1;
+        return DownloadTree(identifier, connection, child, localTarget, progress) != 0;
+    });
+    return copied ? 1 : 0;
 }
 
 int DownloadOneFile(const wchar_t* identifier, afc_connection* connection, const std::wstring& devicePath,

@@ -34,6 +34,8 @@ packages=(
     # The SDK's import library in Microsoft's format (llvm-dlltool), and the
     # Microsoft-ABI compiler and linker its test builds a caller with.
     llvm-14 clang-14 lld-14
+    # The open device tools run against devicesim serve by the tests.
+    ideviceinstaller
 )
 want32=
 if "$here/can-run-32bit.sh"; then

@@ -245,8 +245,9 @@ int Run(const std::vector<std::string>& words) {
         for (const simfarm::FaultInfo& f : simfarm::Faults())
             Print(std::string(f.name) +
                   (f.fault == simfarm::Fault::Latency ? " MILLISECONDS  "
-                   : f.counted                        ? " BYTES  "
-                                                      : "  ") +
+                   : f.fault == simfarm::Fault::ListAfter || f.fault == simfarm::Fault::UnplugListAfter ? " NAMES  "
+                   : f.counted                                                                          ? " BYTES  "
+                                                                                                        : "  ") +
                   f.summary + "\n");
         return 0;
     }

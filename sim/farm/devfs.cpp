@@ -1,5 +1,6 @@
 #include "sim/farm/devfs.h"
 
+#include "platform/file.h"
 #include "platform/text.h"
 #include "sim/farm/status.h"
 
@@ -631,6 +632,18 @@ int DeviceFs::Remove(const std::string& path) const {
     return kAfcSuccess;
 }
 
+int DeviceFs::RemoveTree(const std::string& path) const {
+    Location where;
+    int status = Resolve(path, false, &where);
+    if (status != kAfcSuccess)
+        return status;
+    if (where.kind != EntryKind::Folder)
+        return Remove(path);
+    if (where.name.empty())
+        return kAfcPermissionDenied;
+    return RemoveLocalTree(HostPath(where)) ? kAfcSuccess : kAfcIoError;
+}
+
 namespace {
 
 bool IsInside(const std::vector<std::wstring>& inner, const std::vector<std::wstring>& outer) {
@@ -773,6 +786,51 @@ int DeviceFs::MakeLink(const std::string& target, const std::string& path) const
     if (!::WriteFile(file.get(), target.data(), static_cast<DWORD>(target.size()), &written, nullptr) ||
         written != target.size())
         return kAfcWriteError;
+    return kAfcSuccess;
+}
+
+int DeviceFs::MakeHardLink(const std::string& target, const std::string& path) const {
+    Location from, where;
+    int status = Resolve(target, true, &from);
+    if (status != kAfcSuccess)
+        return status;
+    if (from.kind == EntryKind::Missing)
+        return kAfcObjectNotFound;
+    if (from.kind != EntryKind::File)
+        return kAfcObjectIsDirectory;
+    status = Resolve(path, false, &where);
+    if (status != kAfcSuccess)
+        return status;
+    if (where.kind != EntryKind::Missing)
+        return kAfcObjectExists;
+    if (!IsStorableName(where.name))
+        return kAfcInvalidArgument;
+    where.kind = EntryKind::File;
+    if (!::CreateHardLinkW(HostPath(where).c_str(), HostPath(from).c_str(), nullptr))
+        return AfcStatusFromWin32(::GetLastError());
+    return kAfcSuccess;
+}
+
+int DeviceFs::SetModificationTime(const std::string& path, int64_t unixNanoseconds) const {
+    Location where;
+    int status = Resolve(path, true, &where);
+    if (status != kAfcSuccess)
+        return status;
+    if (where.kind == EntryKind::Missing)
+        return kAfcObjectNotFound;
+    if (unixNanoseconds < 0)
+        return kAfcInvalidArgument;
+    LARGE_INTEGER ticks;
+    ticks.QuadPart = unixNanoseconds / 100 + 116444736000000000LL;
+    FILETIME time = FileTimeOf(ticks);
+    std::wstring host = HostPath(where);
+    UniqueHandle file(::CreateFileW(host.c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        return AfcStatusFromWin32(::GetLastError());
+    if (!::SetFileTime(file.get(), nullptr, nullptr, &time))
+        return AfcStatusFromWin32(::GetLastError());
     return kAfcSuccess;
 }
 

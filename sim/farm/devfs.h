@@ -72,12 +72,19 @@ class DeviceFs {
     int MakeFolder(const std::string& path) const;
     // Removes a file, a link (never its target) or an empty folder.
     int Remove(const std::string& path) const;
+    // Removes an entry and, for a folder, everything in it; links inside are
+    // removed, never followed. The served root stays.
+    int RemoveTree(const std::string& path) const;
     // Renames or moves an entry; replaces a file, a link or an empty folder.
     int Rename(const std::string& from, const std::string& to) const;
     // Opens a file in one of the FileMode modes (links followed).
     int OpenFile(const std::string& path, uint64_t mode, UniqueHandle* out, bool* append) const;
     // Makes a link at `path` that points to `target`.
     int MakeLink(const std::string& target, const std::string& path) const;
+    // Gives the existing file `target` (links followed) the second name `path`.
+    int MakeHardLink(const std::string& target, const std::string& path) const;
+    // Sets an entry's modification time (links followed).
+    int SetModificationTime(const std::string& path, int64_t unixNanoseconds) const;
 
     // Whole-file helpers for the farm's own bookkeeping.
     int WriteWholeFile(const std::string& path, const std::string& bytes) const;

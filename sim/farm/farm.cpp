@@ -142,6 +142,9 @@ const std::vector<FaultInfo>& Faults() {
         {Fault::Lookup, "lookup", "Lookup", false, "the application lookup is refused"},
         {Fault::Install, "install", "Install", false, "application install, upgrade and uninstall are refused"},
         {Fault::Latency, "latency", "Latency", true, "every file-service request takes N milliseconds longer"},
+        {Fault::ListAfter, "list-after", "ListFailAfter", true, "folder reads fail once N names have been read"},
+        {Fault::UnplugListAfter, "unplug-list-after", "UnplugListAfter", true,
+         "once N folder names have been read, the next folder read unplugs the device"},
     };
     return table;
 }

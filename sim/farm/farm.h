@@ -41,20 +41,24 @@ extern const char kFaultSerial[]; // in Faults: bumped on every fault change
 
 // Faults that can be set per device.
 enum class Fault {
-    Connect,       // AMDeviceConnect fails
-    Pair,          // pairing and its validation fail
-    Session,       // AMDeviceStartSession fails
-    Afc2Service,   // the privileged file service does not start
-    AfcService,    // the ordinary file service does not start
-    AfcConnection, // AFCConnectionOpen fails
-    DeviceInfo,    // AFCDeviceInfoOpen fails
-    ReadAfter,     // file reads fail once N bytes have been read (counted)
-    WriteAfter,    // file writes fail once N bytes have been written (counted)
-    UnplugAfter,   // the device is unplugged once N bytes have moved (counted)
-    Lookup,        // application lookup refused
-    Install,       // application install, upgrade and uninstall refused
-    Latency,       // every file-service request takes N milliseconds longer (a slow link)
+    Connect,         // AMDeviceConnect fails
+    Pair,            // pairing and its validation fail
+    Session,         // AMDeviceStartSession fails
+    Afc2Service,     // the privileged file service does not start
+    AfcService,      // the ordinary file service does not start
+    AfcConnection,   // AFCConnectionOpen fails
+    DeviceInfo,      // AFCDeviceInfoOpen fails
+    ReadAfter,       // file reads fail once N bytes have been read (counted)
+    WriteAfter,      // file writes fail once N bytes have been written (counted)
+    UnplugAfter,     // the device is unplugged once N bytes have moved (counted)
+    Lookup,          // application lookup refused
+    Install,         // application install, upgrade and uninstall refused
+    Latency,         // every file-service request takes N milliseconds longer (a slow link)
+    ListAfter,       // folder reads fail once N names have been read (counted)
+    UnplugListAfter, // the next folder read unplugs the device once N names have been read (counted)
 };
+// The number of faults, for tables indexed by Fault.
+constexpr int kFaultCount = static_cast<int>(Fault::UnplugListAfter) + 1;
 
 struct FaultInfo {
     Fault fault;

@@ -2,6 +2,7 @@
 // folder listings, folder and path edits, and files read and written in
 // chunks, all on the device's folder tree.
 #include "sim/farm/devfs.h"
+#include "sim/farm/file_slot.h"
 #include "sim/mobiledevice/exports.h"
 #include "sim/mobiledevice/simulator.h"
 
@@ -15,101 +16,6 @@ using namespace mdsim;
 
 namespace {
 
-const char kAfcService[] = "com.apple.afc";
-const char kAfc2Service[] = "com.apple.afc2";
-// The ordinary service serves this folder as its root.
-const char kMediaFolder[] = "/var/mobile/Media";
-
-// Size of the blocks in which file contents reach the disk.
-const size_t kBlock = 1024 * 1024;
-// The first read-ahead block of a file; each later one is twice as large, up to kBlock.
-const size_t kFirstBlock = 16 * 1024;
-
-// A device file held open by the service. Writes are gathered and reach the
-// disk in large blocks (at the latest when the file is closed or anything
-// else is done on its connection); reads are served from a read-ahead block.
-class FileSlot {
-  public:
-    UniqueHandle file;
-    uint64_t mode = 0;
-    bool append = false;
-    std::mutex lock; // held by every call on the file
-
-    bool Flush() {
-        if (m_pending.empty())
-            return true;
-        if (append)
-            ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
-        DWORD written = 0;
-        bool ok = ::WriteFile(file.get(), m_pending.data(), static_cast<DWORD>(m_pending.size()), &written, nullptr) &&
-                  written == m_pending.size();
-        m_pending.clear();
-        return ok;
-    }
-
-    // Fills `out` with up to `wanted` bytes; fewer only at the end of the file.
-    bool Read(char* out, unsigned wanted, unsigned* got) {
-        *got = 0;
-        if (!Flush())
-            return false;
-        while (*got < wanted) {
-            unsigned left = wanted - *got;
-            if (m_next == m_ahead.size()) {
-                if (left >= kBlock) {
-                    DWORD n = 0;
-                    if (!::ReadFile(file.get(), out + *got, left, &n, nullptr))
-                        return false;
-                    *got += n;
-                    return true;
-                }
-                // Small files are the most read (property lists): the block
-                // grows with each refill rather than costing 1 MiB at once.
-                const size_t block = m_aheadBlock;
-                m_aheadBlock = std::min(kBlock, 2 * m_aheadBlock);
-                m_ahead.resize(block);
-                DWORD n = 0;
-                bool ok = ::ReadFile(file.get(), m_ahead.data(), static_cast<DWORD>(block), &n, nullptr) != 0;
-                m_ahead.resize(ok ? n : 0);
-                m_next = 0;
-                if (!ok)
-                    return false;
-                if (n == 0)
-                    return true;
-            }
-            size_t n = std::min<size_t>(left, m_ahead.size() - m_next);
-            std::memcpy(out + *got, m_ahead.data() + m_next, n);
-            m_next += n;
-            *got += static_cast<unsigned>(n);
-        }
-        return true;
-    }
-
-    bool Write(const char* data, unsigned length) {
-        if (!DropReadAhead())
-            return false;
-        m_pending.insert(m_pending.end(), data, data + length);
-        return m_pending.size() < kBlock || Flush();
-    }
-
-  private:
-    // Puts the file position back where the reader is.
-    bool DropReadAhead() {
-        size_t unread = m_ahead.size() - m_next;
-        m_ahead.clear();
-        m_next = 0;
-        if (unread == 0)
-            return true;
-        LARGE_INTEGER back;
-        back.QuadPart = -static_cast<LONGLONG>(unread);
-        return ::SetFilePointerEx(file.get(), back, nullptr, FILE_CURRENT) != 0;
-    }
-
-    std::vector<char> m_pending;
-    std::vector<char> m_ahead;
-    size_t m_aheadBlock = kFirstBlock;
-    size_t m_next = 0;
-};
-
 struct Connection {
     std::shared_ptr<FarmView> view;
     std::string udid;
@@ -121,9 +27,7 @@ struct Connection {
     uint64_t nextRef = 1;
     std::set<const void*> directories;
 
-    bool Live(DeviceState* state, bool fresh = true) const {
-        return view->State(udid, state, fresh) && state->attached && state->connection == connection;
-    }
+    bool Live(DeviceState* state, bool fresh = true) const { return view->Live(udid, connection, state, fresh); }
 };
 
 // A key/value list (file attributes or device information).
@@ -142,11 +46,6 @@ Registry<Connection> g_connections;
 Registry<Dictionary> g_dictionaries;
 Registry<Directory> g_directories;
 
-bool CanRead(uint64_t mode) {
-    return mode == kModeRead || mode == kModeReadWrite || mode == kModeReadWriteTruncate || mode == kModeReadAppend;
-}
-bool CanWrite(uint64_t mode) { return mode >= kModeReadWrite; }
-
 // Lets the disk catch up with the connection's open files, so that what
 // the connection asks next sees everything written through it.
 void FlushAll(Connection& c) {
@@ -160,14 +59,6 @@ void FlushAll(Connection& c) {
         std::lock_guard<std::mutex> guard(file->lock);
         file->Flush();
     }
-}
-
-// The latency set for the device: each request answers that much later.
-void Lag(const DeviceState& state) {
-    const int64_t kMostMilliseconds = 60000;
-    int64_t milliseconds = std::min(state.Fault(Fault::Latency), kMostMilliseconds);
-    if (milliseconds > 0)
-        ::Sleep(static_cast<DWORD>(milliseconds));
 }
 
 // The connection behind `key`, checked for a device still plugged in.
@@ -344,7 +235,24 @@ extern "C" int __cdecl AFCDirectoryRead(afc_connection* connection, afc_director
         std::shared_ptr<Directory> d = g_directories.Get(dir);
         if (!d || d->owner != connection || !name)
             return static_cast<int>(kAfcInvalidArgument);
-        *name = d->next < d->names.size() ? d->names[d->next++].data() : nullptr;
+        // Once a listing fault is spent every read fails, the one that
+        // would find the end too: a cut may fall exactly on the end of a
+        // listing.
+        switch (c->view->BeforeListRead(c->udid, state)) {
+        case FarmView::ListStep::Unplug:
+            Unplug(*c->view, c->udid, Fault::UnplugListAfter);
+            return static_cast<int>(kAfcServiceNotConnected);
+        case FarmView::ListStep::Fail:
+            return static_cast<int>(kAfcReadError);
+        case FarmView::ListStep::Go:
+            break;
+        }
+        if (d->next >= d->names.size()) {
+            *name = nullptr;
+            return static_cast<int>(kAfcSuccess);
+        }
+        *name = d->names[d->next++].data();
+        c->view->Listed(c->udid, state);
         return static_cast<int>(kAfcSuccess);
     });
 }
@@ -433,7 +341,7 @@ extern "C" int __cdecl AFCFileRefRead(afc_connection* connection, afc_file_ref r
         std::shared_ptr<FileSlot> file = FindFile(*c, ref);
         if (!file)
             return static_cast<int>(kAfcInvalidArgument);
-        if (!CanRead(file->mode))
+        if (!ModeCanRead(file->mode))
             return static_cast<int>(kAfcPermissionDenied);
         FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Read, *length);
         if (budget.limited && budget.cap == 0)
@@ -462,7 +370,7 @@ extern "C" int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref 
         std::shared_ptr<FileSlot> file = FindFile(*c, ref);
         if (!file)
             return static_cast<int>(kAfcInvalidArgument);
-        if (!CanWrite(file->mode))
+        if (!ModeCanWrite(file->mode))
             return static_cast<int>(kAfcPermissionDenied);
         FarmView::Budget budget = c->view->Allow(c->udid, state, FarmView::Direction::Write, length);
         std::lock_guard<std::mutex> guard(file->lock);

@@ -24,8 +24,9 @@ typedef int(__cdecl* DeviceSimDetach_fn)(const wchar_t* udid);
 typedef int(__cdecl* DeviceSimSetPaired_fn)(const wchar_t* udid, int paired);
 // Fault names: connect, pair, session, afc2, afc, afc-connection,
 // device-info, lookup, install (amount 1 sets, 0 clears); read-after,
-// write-after, unplug-after (amount: the byte count; 0 clears); latency
-// (amount: milliseconds per file-service request; 0 clears).
+// write-after, unplug-after (amount: the byte count; 0 clears); list-after,
+// unplug-list-after (amount: the count of folder names read; 0 clears);
+// latency (amount: milliseconds per file-service request; 0 clears).
 typedef int(__cdecl* DeviceSimSetFault_fn)(const wchar_t* udid, const wchar_t* fault, long long amount);
 typedef int(__cdecl* DeviceSimClearFaults_fn)(const wchar_t* udid);
 // A value of a domain: `domain` null or empty for the default lockdown

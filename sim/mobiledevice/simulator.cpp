@@ -3,141 +3,7 @@
 #include "sim/farm/location.h"
 #include "sim/farm/status.h"
 
-#include <cwctype>
-
 namespace mdsim {
-
-using simfarm::Value;
-
-namespace {
-
-// How stale the cached farm may be on the data path.
-const DWORD kRefreshMilliseconds = 20;
-
-DeviceState StateOf(const Value& d) {
-    DeviceState s;
-    s.attached = simfarm::IsAttached(d);
-    s.connection = simfarm::ConnectionId(d);
-    s.paired = d.GetBool(simfarm::key::kPaired);
-    auto services = std::make_shared<std::vector<std::string>>();
-    if (const Value* list = d.Find(simfarm::key::kServices)) {
-        for (const Value& item : list->items()) {
-            if (item.is(Value::Kind::String))
-                services->push_back(item.text());
-        }
-    }
-    s.services = std::move(services);
-    s.jailbroken = s.Offers("com.apple.afc2");
-    for (const simfarm::FaultInfo& info : simfarm::Faults())
-        s.faults[static_cast<int>(info.fault)] = simfarm::FaultAmount(d, info.fault);
-    s.faultSerial = simfarm::FaultSerial(d);
-    return s;
-}
-
-} // namespace
-
-bool DeviceState::Offers(const std::string& service) const {
-    if (!services)
-        return false;
-    for (const std::string& s : *services) {
-        if (s == service)
-            return true;
-    }
-    return false;
-}
-
-// ---- FarmView ----------------------------------------------------------------
-
-FarmView::FarmView(const std::wstring& folder) : m_farm(folder), m_signal(m_farm.folder()) {}
-
-void FarmView::RefreshLocked(bool force) {
-    DWORD now = ::GetTickCount();
-    // The signal is read before farm.lock: a change signalled after this
-    // read is seen by the next call.
-    long signal = m_signal.Read();
-    if (m_valid && now - m_checked < kRefreshMilliseconds) {
-        if (!force || (m_signal.ok() && signal == m_signalSeen))
-            return;
-    }
-    m_checked = now;
-    m_signalSeen = signal;
-    uint64_t generation = m_farm.Generation();
-    if (m_valid && generation == m_generation)
-        return;
-    std::map<std::string, DeviceState> devices;
-    for (const std::string& udid : m_farm.Devices()) {
-        Value d;
-        if (!m_farm.Load(udid, &d))
-            continue;
-        DeviceState state = StateOf(d);
-        state.description = std::make_shared<const Value>(std::move(d));
-        devices[udid] = std::move(state);
-    }
-    m_devices = std::move(devices);
-    m_generation = generation;
-    m_valid = true;
-}
-
-bool FarmView::State(const std::string& udid, DeviceState* out, bool fresh) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    RefreshLocked(fresh);
-    auto it = m_devices.find(udid);
-    if (it == m_devices.end())
-        return false;
-    *out = it->second;
-    return true;
-}
-
-std::vector<std::pair<std::string, int64_t>> FarmView::Attached() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    RefreshLocked(false);
-    std::vector<std::pair<std::string, int64_t>> list;
-    for (const auto& device : m_devices) {
-        if (device.second.attached)
-            list.emplace_back(device.first, device.second.connection);
-    }
-    return list;
-}
-
-void FarmView::Invalidate() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_valid = false;
-}
-
-FarmView::Budget FarmView::Allow(const std::string& udid, const DeviceState& state, Direction direction,
-                                 unsigned wanted) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
-    Budget budget{wanted, false};
-    auto limit = [&budget](int64_t amount, int64_t done) {
-        if (amount <= 0)
-            return;
-        int64_t left = amount > done ? amount - done : 0;
-        if (left < static_cast<int64_t>(budget.cap)) {
-            budget.cap = static_cast<unsigned>(left);
-            budget.limited = true;
-        }
-    };
-    if (direction == Direction::Read)
-        limit(state.Fault(simfarm::Fault::ReadAfter), c.read);
-    else
-        limit(state.Fault(simfarm::Fault::WriteAfter), c.written);
-    limit(state.Fault(simfarm::Fault::UnplugAfter), c.moved);
-    return budget;
-}
-
-bool FarmView::Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    Counters& c = m_counters[udid];
-    if (c.serial != state.faultSerial)
-        c = Counters{state.faultSerial, 0, 0, 0};
-    (direction == Direction::Read ? c.read : c.written) += bytes;
-    c.moved += bytes;
-    int64_t unplugAt = state.Fault(simfarm::Fault::UnplugAfter);
-    return unplugAt > 0 && c.moved >= unplugAt;
-}
 
 // ---- farms in use -----------------------------------------------------------
 
@@ -145,20 +11,10 @@ namespace {
 
 std::mutex g_farmLock;
 std::wstring g_override;
-std::map<std::wstring, std::shared_ptr<FarmView>> g_views;
 
 std::mutex g_wakeLock;
 std::condition_variable g_wake;
 uint64_t g_wakeCount = 0;
-
-std::wstring FolderKey(const std::wstring& folder) {
-    std::wstring key = folder;
-    for (wchar_t& c : key)
-        c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
-    while (key.size() > 3 && key.back() == L'\\')
-        key.pop_back();
-    return key;
-}
 
 } // namespace
 
@@ -179,16 +35,6 @@ void SetFarmOverride(const std::wstring& folder) {
     g_override = folder;
 }
 
-std::shared_ptr<FarmView> ViewOf(const std::wstring& folder) {
-    simfarm::Farm normalised(folder);
-    std::wstring key = FolderKey(normalised.folder());
-    std::lock_guard<std::mutex> guard(g_farmLock);
-    std::shared_ptr<FarmView>& view = g_views[key];
-    if (!view)
-        view = std::make_shared<FarmView>(normalised.folder());
-    return view;
-}
-
 std::shared_ptr<FarmView> CurrentFarm() { return ViewOf(CurrentFarmFolder()); }
 
 void WakeSubscribers() {
@@ -205,28 +51,14 @@ void WaitForWake(uint64_t* seen, DWORD milliseconds) {
     *seen = g_wakeCount;
 }
 
-void Unplug(FarmView& view, const std::string& udid) {
-    std::string error;
-    view.farm().Update(
-        udid,
-        [](Value& d, std::string*) {
-            d.Set(simfarm::key::kAttached, Value::Bool(false));
-            Value& faults = d.SubDict(simfarm::key::kFaults);
-            // The fault has fired; plugging the device in again starts afresh.
-            faults.Remove(simfarm::InfoOf(simfarm::Fault::UnplugAfter).key);
-            faults.Set(simfarm::key::kFaultSerial, Value::Integer(faults.GetInteger(simfarm::key::kFaultSerial) + 1));
-            return true;
-        },
-        &error);
-    view.Invalidate();
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired) {
+    view.Unplug(udid, fired);
     WakeSubscribers();
 }
 
 // ---- device handles ----------------------------------------------------------
 
-bool DeviceHandle::Live(DeviceState* state, bool fresh) {
-    return view->State(udid, state, fresh) && state->attached && state->connection == connection;
-}
+bool DeviceHandle::Live(DeviceState* state, bool fresh) { return view->Live(udid, connection, state, fresh); }
 
 namespace {
 

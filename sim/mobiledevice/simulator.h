@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/vendor_abi.h"
-#include "sim/farm/farm.h"
+#include "sim/farm/farm_view.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -16,74 +16,9 @@
 
 namespace mdsim {
 
-// What the library needs to know of a device on every call, kept small so
-// that the file-transfer path can check it cheaply.
-struct DeviceState {
-    bool attached = false;
-    int64_t connection = 0;
-    bool paired = false;
-    bool jailbroken = false;                                  // offers the privileged file service
-    std::shared_ptr<const std::vector<std::string>> services; // shared: states are copied on every chunk
-    int64_t faults[13] = {};                                  // by simfarm::Fault
-    int64_t faultSerial = 0;
-    // The whole description as the state was read from it, for the calls
-    // that answer from it (lockdown values, the installation list, the file
-    // service's device information) without reading and parsing it again.
-    std::shared_ptr<const simfarm::Value> description;
-
-    int64_t Fault(simfarm::Fault fault) const { return faults[static_cast<int>(fault)]; }
-    bool Offers(const std::string& service) const;
-};
-
-// One farm as this process sees it: a cache of its devices' states,
-// refreshed when the farm's change counter moves, and the byte counters of
-// the counted faults. The counter in farm.lock is read when the session's
-// shared change signal has moved, and otherwise at most every few
-// milliseconds (for changes made by processes that cannot move the signal).
-class FarmView {
-  public:
-    explicit FarmView(const std::wstring& folder);
-
-    const simfarm::Farm& farm() const { return m_farm; }
-
-    // The device's present state; false when the farm has no such device.
-    // `fresh`: every change signalled so far is seen, and farm.lock is read
-    // unless that was done a few milliseconds ago; otherwise a state up to a
-    // few milliseconds old will do (the file-transfer path).
-    bool State(const std::string& udid, DeviceState* out, bool fresh = true);
-    // Identifier and connection number of every attached device.
-    std::vector<std::pair<std::string, int64_t>> Attached();
-    // Forgets the cache: the next question reads the farm again.
-    void Invalidate();
-
-    // Counted faults. Allow gives how many of `wanted` bytes may move now
-    // (`limited` when a fault cut the request short); Moved records what
-    // did move and says whether the device must now be unplugged.
-    enum class Direction { Read, Write };
-    struct Budget {
-        unsigned cap;
-        bool limited;
-    };
-    Budget Allow(const std::string& udid, const DeviceState& state, Direction direction, unsigned wanted);
-    bool Moved(const std::string& udid, const DeviceState& state, Direction direction, unsigned bytes);
-
-  private:
-    struct Counters {
-        int64_t serial = -1;
-        int64_t read = 0, written = 0, moved = 0;
-    };
-    void RefreshLocked(bool force);
-
-    simfarm::Farm m_farm;
-    simfarm::ChangeSignal m_signal;
-    std::mutex m_lock;
-    long m_signalSeen = 0;
-    uint64_t m_generation = UINT64_MAX;
-    DWORD m_checked = 0;
-    bool m_valid = false;
-    std::map<std::string, DeviceState> m_devices;
-    std::map<std::string, Counters> m_counters;
-};
+using simfarm::DeviceState;
+using simfarm::FarmView;
+using simfarm::ViewOf;
 
 // The farm new handles and subscriptions use: the one set with the control
 // function DeviceSimSetFarm, else DEVICESIM_FARM, else the installed farm
@@ -91,7 +26,6 @@ class FarmView {
 std::shared_ptr<FarmView> CurrentFarm();
 std::wstring CurrentFarmFolder();
 void SetFarmOverride(const std::wstring& folder);
-std::shared_ptr<FarmView> ViewOf(const std::wstring& folder);
 
 // Wakes every notification thread of this process (after a change made in
 // this process), so that it looks at the farm at once.
@@ -99,8 +33,9 @@ void WakeSubscribers();
 // Waits until woken or `milliseconds` have passed; `seen` tracks wake-ups.
 void WaitForWake(uint64_t* seen, DWORD milliseconds);
 
-// Unplugs a device in response to a fault: marks it detached in the farm.
-void Unplug(FarmView& view, const std::string& udid);
+// Unplugs a device in response to the fault `fired`: marks it detached in
+// the farm and takes the fault away.
+void Unplug(FarmView& view, const std::string& udid, simfarm::Fault fired = simfarm::Fault::UnplugAfter);
 
 // A device handle (am_device) as given to callers: one per device and
 // connection, shared by every subscription of the process.

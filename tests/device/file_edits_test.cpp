@@ -2,6 +2,7 @@
 #include "tests/device/file_fixture.h"
 
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace devfiles {
 namespace {
@@ -105,6 +106,44 @@ TEST_F(FileEdits, DeletingStopsAtTheFirstEntryThatStays) {
         EXPECT_NE(call.text, L"删除 " + tree);
     held.reset();
     EXPECT_EQ(Delete(tree), 1);
+}
+
+// A delete whose folder read fails stops there: 0, a line naming the
+// folder, the folder and what was not yet reached stay, and only what was
+// removed is reported.
+TEST_F(FileEdits, ADeleteCutInsideAListingLeavesTheFolder) {
+    struct Case {
+        const wchar_t* fault;
+        long long amount;
+        size_t removed;
+    } cases[] = {
+        {L"list-after", 3, 1},        // after the first name
+        {L"list-after", 4, 2},        // on the end: the folder, emptied, stays
+        {L"unplug-list-after", 2, 0}, // before the first name
+        {L"unplug-list-after", 3, 1}, // between the two entries
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.fault) + " " + std::to_string(c.amount));
+        const std::wstring udid = DeviceFor(c.fault);
+        ASSERT_FALSE(udid.empty());
+        const std::wstring tree = FreshFolder(udid, L"tree", {{L"a", "a"}, {L"b", "b"}});
+        ASSERT_FALSE(tree.empty());
+        Progress::Calls().clear();
+        log.Reset();
+        ASSERT_TRUE(farm().SetFault(udid, c.fault, c.amount));
+
+        EXPECT_EQ(dll().DeleteDirectoriesAndFilesOnDevice(udid.c_str(), tree.c_str(), Progress::Record), 0);
+        EXPECT_TRUE(log.Has(FolderReadFailed(tree)));
+        EXPECT_TRUE(DeviceEntryExists(tree, udid));
+        EXPECT_EQ(Progress::Calls().size(), c.removed);
+        for (const wchar_t* name : {L"/a", L"/b"}) {
+            bool reported = false;
+            for (const ProgressCall& call : Progress::Calls())
+                reported = reported || call.text == L"删除 " + tree + name;
+            EXPECT_NE(reported, DeviceEntryExists(tree + name, udid)) << WideToUtf8(name);
+        }
+        Retire(udid);
+    }
 }
 
 TEST_F(FileEdits, CreateAndRenameAnswerWhatTheDeviceSays) {

@@ -66,6 +66,7 @@ std::vector<ProgressCall> g_progress;
 
 const wchar_t* const kFileExportTexts[] = {
     L"打开文件目录",
+    L"读取文件目录",
     L"提取文件",
     L"写入文件时打开失败！",
     L"文件上传时写入失败！",
@@ -217,6 +218,18 @@ std::wstring FileExportsTest::PlugInNewDevice() {
     return udid;
 }
 
+std::wstring FileExportsTest::DeviceFor(const std::wstring& fault) {
+    return fault.compare(0, 6, L"unplug") == 0 ? PlugInNewDevice() : Jailbroken();
+}
+
+void FileExportsTest::Retire(const std::wstring& udid) {
+    farm().ClearFaults(udid);
+    if (udid == Jailbroken())
+        return;
+    farm().Detach(udid);
+    farm().Remove(udid);
+}
+
 testutil::DeviceDll& FileExportsTest::dll() { return *State().dll; }
 testfarm::SimulatedFarm& FileExportsTest::farm() { return *State().farm; }
 const std::wstring& FileExportsTest::Jailbroken() { return State().jailbroken; }
@@ -251,6 +264,19 @@ bool FileExportsTest::PutDeviceFile(const std::wstring& devicePath, const std::s
 
 bool FileExportsTest::MakeDeviceFolder(const std::wstring& devicePath, const std::wstring& udid) const {
     return ::CreateDirectoryW(Host(devicePath, udid).c_str(), nullptr) != 0;
+}
+
+std::wstring FileExportsTest::FreshFolder(const std::wstring& udid, const std::wstring& name,
+                                          const std::map<std::wstring, std::string>& files) const {
+    const std::wstring folder = (udid == Jailbroken() ? scratch : L"/var/mobile/Media") + L"/" + name;
+    RemoveLocalTree(Host(folder, udid));
+    if (!MakeDeviceFolder(folder, udid))
+        return std::wstring();
+    for (const auto& file : files) {
+        if (!PutDeviceFile(folder + L"/" + file.first, file.second, udid))
+            return std::wstring();
+    }
+    return folder;
 }
 
 bool FileExportsTest::DeviceBytes(const std::wstring& devicePath, std::string* bytes, const std::wstring& udid) const {

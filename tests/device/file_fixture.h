@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,12 +77,23 @@ class FileExportsTest : public ::testing::Test {
     static std::wstring PlugInNewDevice();
     // Waits until the library has heard of the device's arrival.
     static bool WaitForArrival(const std::wstring& udid);
+    // The device for a case that sets `fault`: a new one when the fault
+    // unplugs the device (empty on failure), else the jailbroken one.
+    // Retire takes a new one away again and clears the jailbroken one's
+    // faults.
+    static std::wstring DeviceFor(const std::wstring& fault);
+    static void Retire(const std::wstring& udid);
 
     // Host path of a device path (jailbroken device unless `udid` given).
     std::wstring Host(const std::wstring& devicePath, const std::wstring& udid = std::wstring()) const;
     bool PutDeviceFile(const std::wstring& devicePath, const std::string& bytes,
                        const std::wstring& udid = std::wstring()) const;
     bool MakeDeviceFolder(const std::wstring& devicePath, const std::wstring& udid = std::wstring()) const;
+    // The folder `name` made anew with `files` (name → content) in it: in
+    // the scratch folder on the jailbroken device, in /var/mobile/Media on
+    // another. Its device path; empty on failure.
+    std::wstring FreshFolder(const std::wstring& udid, const std::wstring& name,
+                             const std::map<std::wstring, std::string>& files) const;
     // Content of a device file; false when it doesn't exist.
     bool DeviceBytes(const std::wstring& devicePath, std::string* bytes,
                      const std::wstring& udid = std::wstring()) const;
@@ -89,6 +101,11 @@ class FileExportsTest : public ::testing::Test {
     // The stand-in keeps no handle open on the entry's file (its connection
     // was closed): the file can be opened with no sharing at all.
     bool DeviceFileReleased(const std::wstring& devicePath, const std::wstring& udid = std::wstring()) const;
+
+    // The line a folder listing cut short by a failed read leaves.
+    static std::wstring FolderReadFailed(const std::wstring& devicePath) {
+        return L"读取文件目录 " + devicePath + L" 失败";
+    }
 
     // "/var/mobile/Media/<test name>" on the jailbroken device, made anew.
     std::wstring scratch;

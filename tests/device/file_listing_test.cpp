@@ -234,6 +234,43 @@ TEST_F(FileListing, FailuresLeaveTheOutputsAlone) {
     EXPECT_TRUE(log.QuietAbout(scratch));
 }
 
+// A listing whose folder read fails, inside it or on its end, is no
+// listing: 0, the outputs untouched, a line naming the folder.
+TEST_F(FileListing, AListingCutShortIsAFailure) {
+    struct Case {
+        const wchar_t* fault;
+        long long amount;
+        int result;
+    } cases[] = {
+        {L"list-after", 3, 0},        // after the first name
+        {L"list-after", 4, 0},        // on the end
+        {L"list-after", 5, 1},        // one to spare: the whole listing
+        {L"unplug-list-after", 2, 0}, // before the first name
+        {L"unplug-list-after", 4, 0}, // on the end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.fault) + " " + std::to_string(c.amount));
+        const std::wstring udid = DeviceFor(c.fault);
+        ASSERT_FALSE(udid.empty());
+        const std::wstring folder = FreshFolder(udid, L"cut", {{L"a.txt", "a"}, {L"b.txt", "b"}});
+        ASSERT_FALSE(folder.empty());
+        log.Reset();
+        ASSERT_TRUE(farm().SetFault(udid, c.fault, c.amount));
+        Listing listing;
+        List(udid, folder, &listing);
+        EXPECT_EQ(listing.result, c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(listing.count, 2u);
+            EXPECT_TRUE(log.QuietAbout(folder));
+        } else {
+            EXPECT_EQ(listing.files, reinterpret_cast<__IOS_FILE*>(0x10));
+            EXPECT_EQ(listing.count, 12345u);
+            EXPECT_TRUE(log.Has(FolderReadFailed(folder)));
+        }
+        Retire(udid);
+    }
+}
+
 TEST_F(FileListing, ServiceFailuresAreLogged) {
     farm().SetFault(Jailbroken(), L"afc2");
     farm().SetFault(Jailbroken(), L"afc");

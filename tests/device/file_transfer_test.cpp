@@ -280,6 +280,72 @@ TEST_F(FileTransfer, UnpluggingMidTransferEndsItWithTheConnectionClosed) {
     farm().Remove(udid);
 }
 
+// An unplug or a read fault falling on a file boundary, inside a file or
+// inside the folder's listing: the download reports 0 with a log line, and
+// a file is whole on the PC exactly when its progress reached 100.
+TEST_F(FileTransfer, AFolderDownloadCutAnywhereIsAFailure) {
+    struct Case {
+        const wchar_t* fault;
+        long long amount;
+        size_t whole;        // files copied whole
+        size_t local;        // files on the PC, a partial one included
+        const wchar_t* line; // null: the failed read of the folder
+    } cases[] = {
+        {L"unplug-after", 4096, 1, 1, nullptr},               // at the end of the first file
+        {L"unplug-after", 5000, 1, 2, L"文件内容读取失败！"}, // inside the second
+        {L"read-after", 4096, 1, 2, L"文件内容读取失败！"},   // reads spent with the first file
+        {L"list-after", 3, 1, 1, nullptr},                    // after the listing's first name
+        {L"list-after", 4, 2, 2, nullptr},                    // on the listing's end
+        {L"unplug-list-after", 2, 0, 0, nullptr},             // before the first name
+        {L"unplug-list-after", 3, 1, 1, nullptr},             // after the first name
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.fault) + " " + std::to_string(c.amount));
+        const std::wstring udid = DeviceFor(c.fault);
+        ASSERT_FALSE(udid.empty());
+        const std::map<std::wstring, std::string> contents = {{L"f1.bin", Pattern(4096, 90)},
+                                                              {L"f2.bin", Pattern(4096, 91)}};
+        const std::wstring folder = FreshFolder(udid, L"cut", contents);
+        ASSERT_FALSE(folder.empty());
+        const std::wstring into = local / (L"c" + std::to_wstring(index++));
+        ASSERT_TRUE(CreateDirectoryW(into.c_str(), nullptr));
+        Progress::Calls().clear();
+        log.Reset();
+        ASSERT_TRUE(farm().SetFault(udid, c.fault, c.amount));
+
+        EXPECT_EQ(Download(folder, into, udid), 0);
+        EXPECT_TRUE(log.Has(c.line ? std::wstring(c.line) : FolderReadFailed(folder)));
+        size_t whole = 0;
+        for (const auto& file : contents) {
+            const std::vector<unsigned> percents = Percents(L"下载文件 " + folder + L"/" + file.first);
+            std::string bytes;
+            const bool there = testutil::ReadFileBytes(into + L"\\cut\\" + file.first, &bytes);
+            const bool reported = !percents.empty() && percents.back() == 100;
+            EXPECT_EQ(reported, there && bytes == file.second) << WideToUtf8(file.first.c_str());
+            whole += reported ? 1 : 0;
+        }
+        EXPECT_EQ(whole, c.whole);
+        EXPECT_EQ(testutil::ListFolder(into + L"\\cut").size(), c.local);
+        Retire(udid);
+    }
+}
+
+// A listing that fails in a folder below fails the whole download.
+TEST_F(FileTransfer, ACutInAnInnerFolderFailsTheDownload) {
+    const std::wstring tree = scratch + L"/tree";
+    ASSERT_TRUE(MakeDeviceFolder(tree));
+    ASSERT_TRUE(MakeDeviceFolder(tree + L"/sub"));
+    ASSERT_TRUE(PutDeviceFile(tree + L"/sub/a.bin", Pattern(100, 95)));
+    // ".", ".." and "sub" of the tree, "." and ".." of sub; then no more.
+    ASSERT_TRUE(farm().SetFault(Jailbroken(), L"list-after", 5));
+    EXPECT_EQ(Download(tree, local.path()), 0);
+    EXPECT_TRUE(log.Has(FolderReadFailed(tree + L"/sub")));
+    EXPECT_TRUE(IsLocalDirectory(local / L"tree\\sub")) << "folders made stay";
+    EXPECT_TRUE(testutil::ListFolder(local / L"tree\\sub").empty());
+    EXPECT_TRUE(Progress::Calls().empty());
+}
+
 TEST_F(FileTransfer, CjkNamesBothWays) {
     const std::wstring folder = local / L"资料";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));

@@ -97,12 +97,14 @@ std::string InfoPlist(const IpaRecipe& recipe) {
 
 } // namespace
 
-bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe) {
+bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe) { return WriteIpa(path, recipe, InfoPlist(recipe)); }
+
+bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe, const std::string& infoPlist) {
     std::string app = "Payload/" + recipe.name + ".app/";
     std::vector<Entry> entries = {
         {"Payload/", ""},
         {app, ""},
-        {app + "Info.plist", InfoPlist(recipe)},
+        {app + "Info.plist", infoPlist},
         {app + recipe.name, std::string("\xCE\xFA\xED\xFE", 4) + recipe.version},
     };
     return WriteFileBytes(path, ZipOf(entries));

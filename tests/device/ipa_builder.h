@@ -13,5 +13,7 @@ struct IpaRecipe {
 };
 
 bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe);
+// The same with `infoPlist` as the bytes of Info.plist (binary, say).
+bool WriteIpa(const std::wstring& path, const IpaRecipe& recipe, const std::string& infoPlist);
 
 } // namespace testutil

@@ -80,8 +80,9 @@ class SimulatedFarm {
     bool SetPaired(const std::wstring& udid, bool paired);
     // Faults: connect, pair, session, afc2, afc, afc-connection, device-info,
     // lookup, install (amount 1 on, 0 off); read-after, write-after,
-    // unplug-after (amount = byte count, 0 off); latency (milliseconds per
-    // file-service request, 0 off).
+    // unplug-after (amount = byte count, 0 off); list-after,
+    // unplug-list-after (amount = folder names read, 0 off); latency
+    // (milliseconds per file-service request, 0 off).
     bool SetFault(const std::wstring& udid, const wchar_t* fault, long long amount = 1);
     bool ClearFaults(const std::wstring& udid);
     // Values: `domain` null for the default lockdown domain, a named domain

@@ -1,5 +1,6 @@
 // Faults set per device make exactly the matching call fail; counted
-// faults cut reads, writes and the device itself after so many bytes.
+// faults cut reads, writes and the device itself after so many bytes, and
+// listings after so many names.
 #include "tests/sim/farm/device_fixture.h"
 
 #include "platform/text.h"
@@ -7,7 +8,39 @@
 namespace simtest {
 namespace {
 
-using FaultTest = DeviceTest;
+class FaultTest : public DeviceTest {
+  protected:
+    // Reads `path`'s listing until its end or a failed read: the names read,
+    // and in `*last` the status of the last read (0 at the end).
+    std::vector<std::string> ReadListing(afc_connection* connection, const char* path, int* last) {
+        std::vector<std::string> names;
+        afc_directory* dir = nullptr;
+        *last = md().AFCDirectoryOpen(connection, path, &dir);
+        if (*last != 0)
+            return names;
+        char* name = nullptr;
+        while ((*last = md().AFCDirectoryRead(connection, dir, &name)) == 0 && name)
+            names.push_back(name);
+        md().AFCDirectoryClose(connection, dir);
+        return names;
+    }
+    // A new device with the folder /var/mobile/Media/two holding the files
+    // a and b; its file connection, null on failure.
+    afc_connection* TwoFiles(std::wstring* id) {
+        *id = farm->Create(testfarm::kIPhone4S);
+        am_device* device = Announced(*id);
+        afc_connection* connection = device ? OpenAfc(device, "com.apple.afc2") : nullptr;
+        if (!connection)
+            return nullptr;
+        if (md().AFCDirectoryCreate(connection, "/var/mobile/Media/two") != 0 ||
+            WriteFile(connection, "/var/mobile/Media/two/a", "a") != 0 ||
+            WriteFile(connection, "/var/mobile/Media/two/b", "b") != 0) {
+            md().AFCConnectionClose(connection);
+            return nullptr;
+        }
+        return connection;
+    }
+};
 
 // Which step of a device exchange fails.
 enum class Step { Connect, Validate, Session, Afc2, Afc, AfcConnection, DeviceInfo, Lookup, Install, None };
@@ -106,6 +139,56 @@ TEST_F(FaultTest, ReadsFailAfterTheCount) {
     EXPECT_EQ(ReadFile(connection, "/var/mobile/Media/big.bin", &got), 0);
     EXPECT_EQ(got, content);
     md().AFCConnectionClose(connection);
+}
+
+TEST_F(FaultTest, ListingsFailAfterTheCountOfNames) {
+    std::wstring id;
+    afc_connection* connection = TwoFiles(&id);
+    ASSERT_NE(connection, nullptr);
+    // ".", "..", "a", "b": four names, then the end.
+    struct Case {
+        long long count;
+        size_t names;    // delivered before the listing stops
+        bool endIsRead;  // the listing ends rather than fails
+        size_t nextTime; // names a second listing still gets
+    } cases[] = {{3, 3, false, 0}, {4, 4, false, 0}, {5, 4, true, 1}, {9, 4, true, 4}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        ASSERT_TRUE(farm->SetFault(id, L"list-after", c.count));
+        int last = -1;
+        EXPECT_EQ(ReadListing(connection, "/var/mobile/Media/two", &last).size(), c.names);
+        EXPECT_EQ(last == 0, c.endIsRead) << last;
+        EXPECT_EQ(ReadListing(connection, "/var/mobile/Media/two", &last).size(), c.nextTime);
+        // File contents are not counted, and the device stays.
+        std::string got;
+        EXPECT_EQ(ReadFile(connection, "/var/mobile/Media/two/a", &got), 0);
+        EXPECT_EQ(got, "a");
+    }
+    ASSERT_TRUE(farm->SetFault(id, L"list-after", 0));
+    EXPECT_EQ(List(connection, "/var/mobile/Media/two").size(), 4u);
+    md().AFCConnectionClose(connection);
+}
+
+TEST_F(FaultTest, UnplugInTheMiddleOfAListing) {
+    std::wstring id;
+    afc_connection* connection = TwoFiles(&id);
+    ASSERT_NE(connection, nullptr);
+    ASSERT_TRUE(farm->SetFault(id, L"unplug-list-after", 3));
+    int last = 0;
+    EXPECT_EQ(ReadListing(connection, "/var/mobile/Media/two", &last).size(), 3u);
+    EXPECT_NE(last, 0) << "the device goes at the fourth read";
+    ASSERT_TRUE(announcements.WaitFor(2, 2000));
+    EXPECT_EQ(announcements.Snapshot()[1].second, ADNCI_MSG_DISCONNECTED);
+    EXPECT_NE(md().AFCRemovePath(connection, "/var/mobile/Media/two/b"), 0);
+    md().AFCConnectionClose(connection);
+
+    // Spent: plugged in again, the folder lists whole.
+    ASSERT_TRUE(farm->Attach(id));
+    ASSERT_TRUE(announcements.WaitFor(3, 2000));
+    afc_connection* second = OpenAfc(announcements.Snapshot()[2].first, "com.apple.afc2");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(List(second, "/var/mobile/Media/two").size(), 4u);
+    md().AFCConnectionClose(second);
 }
 
 TEST_F(FaultTest, WritesFailAfterTheCountAcrossFiles) {

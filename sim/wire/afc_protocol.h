@@ -1,0 +1,64 @@
+// The file service's packets on the wire: a 40-byte little-endian header
+// (the magic "CFA6LPAA", then the whole length, the length of header and
+// parameters, the packet number and the operation), the parameters, then
+// the payload.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace simwire {
+
+constexpr size_t kAfcHeaderSize = 40;
+extern const char kAfcMagic[8];
+
+// The largest packet taken from a client; a longer one closes the connection.
+constexpr uint64_t kMostAfcPacket = 32u * 1024 * 1024;
+// The most one read request delivers (a larger request gets this much).
+constexpr uint64_t kMostAfcRead = 8u * 1024 * 1024;
+
+namespace afc {
+enum Operation : uint64_t {
+    kStatus = 0x01,
+    kData = 0x02,
+    kReadDirectory = 0x03,
+    kRemovePath = 0x08,
+    kMakeDirectory = 0x09,
+    kGetFileInfo = 0x0A,
+    kGetDeviceInfo = 0x0B,
+    kFileOpen = 0x0D,
+    kFileOpenResult = 0x0E,
+    kFileRead = 0x0F,
+    kFileWrite = 0x10,
+    kFileSeek = 0x11,
+    kFileTell = 0x12,
+    kFileTellResult = 0x13,
+    kFileClose = 0x14,
+    kFileSetSize = 0x15,
+    kRenamePath = 0x18,
+    kFileLock = 0x1B,
+    kMakeLink = 0x1C,
+    kSetFileTime = 0x1E,
+    kRemovePathAndContents = 0x22,
+};
+enum LinkKind : uint64_t { kHardLink = 1, kSymbolicLink = 2 };
+} // namespace afc
+
+struct AfcHeader {
+    uint64_t entireLength = 0; // header + parameters + payload
+    uint64_t thisLength = 0;   // header + parameters
+    uint64_t number = 0;
+    uint64_t operation = 0;
+};
+
+void PutLittle64(unsigned char* out, uint64_t value);
+uint64_t GetLittle64(const unsigned char* in);
+
+// Writes the header into 40 bytes at `out`.
+void EncodeAfcHeader(const AfcHeader& header, unsigned char* out);
+// Reads a header; false when the magic is wrong or the lengths disagree
+// (this length below the header or above the whole length).
+bool DecodeAfcHeader(const unsigned char* in, AfcHeader* out);
+
+} // namespace simwire
