@@ -11,21 +11,6 @@ namespace {
 
 constexpr wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
-// The Unix path of a path in the prefix (Wine's own kernel32 export).
-std::string UnixPath(const std::wstring& path) {
-    using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!fn)
-        return std::string();
-    char* unix = fn(path.c_str());
-    if (!unix)
-        return std::string();
-    std::string result(unix);
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    return result;
-}
-
 std::string JsonText(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
@@ -59,23 +44,19 @@ void Restore(HKEY key, const wchar_t* name, const ProxySetting::Saved& saved) {
 } // namespace
 
 PackageServer::PackageServer(int maxRequests, int maxSeconds) {
-    const std::string control = UnixPath(m_control.path());
+    const std::string control = testutil::UnixPath(m_control.path());
     if (control.empty()) {
         m_error = L"no Unix path for " + m_control.path();
         return;
     }
-    std::wstring command = L"python3 " + Utf8ToWide(ORVEX_PACKAGE_SERVER_SCRIPT) + L" \"" +
-                           Utf8ToWide(control.c_str()) + L"\" --max-requests " + std::to_wstring(maxRequests) +
-                           L" --max-seconds " + std::to_wstring(maxSeconds);
-    STARTUPINFOW startup = {sizeof startup};
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &process)) {
-        m_error = L"python3 did not start: " + std::to_wstring(::GetLastError());
+    const std::wstring arguments = Utf8ToWide(ORVEX_PACKAGE_SERVER_SCRIPT) + L" \"" + Utf8ToWide(control.c_str()) +
+                                   L"\" --max-requests " + std::to_wstring(maxRequests) + L" --max-seconds " +
+                                   std::to_wstring(maxSeconds);
+    std::wstring error;
+    if (!testutil::StartLinuxProgram("/usr/bin/python3", arguments, &error)) {
+        m_error = L"python3 did not start: " + error;
         return;
     }
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
     for (int i = 0; i < 500; ++i) {
         std::string port;
         if (testutil::ReadFileBytes(m_control / L"port", &port) && !port.empty()) {

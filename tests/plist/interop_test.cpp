@@ -66,35 +66,17 @@ TEST(PlistInterop, ReadsWhatPlistlibAndPlistutilWrite) {
     }
 }
 
-// The Unix path of a path in the prefix (Wine's own kernel32 export).
-std::string UnixPath(const std::wstring& path) {
-    using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = fn ? fn(path.c_str()) : nullptr;
-    if (!unix)
-        return std::string();
-    std::string result(unix);
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    return result;
-}
-
 // Runs plistutil (natively, outside Wine) to convert `from` into `to`;
 // what went wrong, or nothing. Wine cannot wait for a Unix process, so a
 // shell moves the finished output into place (or leaves a mark of failure)
 // and the test waits for that.
 std::string Plistutil(const std::wstring& from, const std::wstring& to, const char* format) {
-    const std::string out = UnixPath(to);
-    const std::string script = "plistutil -i '" + UnixPath(from) + "' -o '" + out + ".part' -f " + format + " && mv '" +
-                               out + ".part' '" + out + "' || touch '" + out + ".failed'";
-    std::wstring line = L"sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
-    STARTUPINFOW startup = {sizeof startup};
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process))
-        return "the shell did not start: " + std::to_string(::GetLastError());
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    const std::string out = testutil::UnixPath(to);
+    const std::string script = "plistutil -i '" + testutil::UnixPath(from) + "' -o '" + out + ".part' -f " + format +
+                               " && mv '" + out + ".part' '" + out + "' || touch '" + out + ".failed'";
+    std::wstring error;
+    if (!testutil::StartLinuxProgram("/bin/sh", L"-c \"" + std::wstring(script.begin(), script.end()) + L"\"", &error))
+        return "the shell did not start: " + std::string(error.begin(), error.end());
     for (int i = 0; i < 3000; ++i) {
         if (::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
             return std::string();

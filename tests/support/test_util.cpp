@@ -1,6 +1,7 @@
 #include "tests/support/test_util.h"
 
 #include "platform/file.h"
+#include "platform/handles.h"
 #include "platform/vendor_folders.h"
 
 #include <shlobj.h>
@@ -38,6 +39,49 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() { RemoveLocalTree(m_path); }
+
+std::string UnixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    auto fn = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = fn ? fn(path.c_str()) : nullptr;
+    if (!unix)
+        return std::string();
+    std::string result(unix);
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
+}
+
+bool StartLinuxProgram(const std::string& program, const std::wstring& arguments, std::wstring* error) {
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        *error = L"no system folder";
+        return false;
+    }
+    const std::wstring starter = std::wstring(system) + L"\\start.exe";
+    std::wstring command = L"start.exe /unix " + std::wstring(program.begin(), program.end()) + L" " + arguments;
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(starter.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &info)) {
+        *error = L"start.exe did not start: " + std::to_wstring(::GetLastError());
+        return false;
+    }
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    // start.exe ends as soon as the program has been handed to Linux.
+    if (::WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) {
+        *error = L"start.exe did not end";
+        return false;
+    }
+    DWORD code = 1;
+    if (!::GetExitCodeProcess(process.get(), &code) || code != 0) {
+        *error = L"start.exe could not start " + std::wstring(program.begin(), program.end()) + L": " +
+                 std::to_wstring(code);
+        return false;
+    }
+    return true;
+}
 
 bool ReadFileBytes(const std::wstring& path, std::string* bytes) {
     UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
