@@ -9,6 +9,7 @@
 // crash ends the run; so does a service that neither answers nor closes in
 // time, an answer that is not a well-framed packet, or a file that appears
 // outside the device's folder. Prints the tally; exits non-zero on failure.
+#include "bench/seeded_random.h"
 #include "sim/wire/afc_protocol.h"
 #include "tests/sim/wire/wire_support.h"
 
@@ -28,20 +29,7 @@ namespace afc = simwire::afc;
 
 const DWORD kPatience = 15000; // a service silent this long has hung
 
-class Random {
-  public:
-    explicit Random(uint64_t seed) : m_state(seed * 0x9E3779B97F4A7C15ULL + 1) {}
-    uint64_t Next() {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 7;
-        m_state ^= m_state << 17;
-        return m_state;
-    }
-    size_t Below(size_t n) { return n ? static_cast<size_t>(Next() % n) : 0; }
-
-  private:
-    uint64_t m_state;
-};
+using Random = SeededRandom;
 
 std::string Packet(uint64_t number, uint64_t operation, const std::string& parameters, const std::string& payload) {
     simwire::AfcHeader h;
