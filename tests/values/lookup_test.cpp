@@ -140,3 +140,34 @@ TEST(ValuesLookup, ConstantsHoldWhatTheStandInsHold) {
 }
 
 } // namespace
+
+// A lookup that lacks one name: binding stops there.
+const void* AllButCFRetain(const char* name) {
+    return std::strcmp(name, "CFRetain") == 0 ? nullptr : values::Address(name);
+}
+
+// The binding table filled from the lookup: calls reach the library linked
+// in, and the constant slots hold copies of its constants.
+TEST(ValuesLookup, BindsTheTableFromTheLookup) {
+    ASSERT_EQ(vendor::BindLibrary(vendor::Library::Cf, values::Address), nullptr);
+    EXPECT_EQ(vendor::CFRelease.address(), &CFRelease);
+    CFStringRef text =
+        vendor::CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>("abc"), 3, kCFStringEncodingUTF8, 0);
+    EXPECT_EQ(CFStringGetLength(text), 3);
+    EXPECT_EQ(vendor::CFGetRetainCount(text), 1);
+    vendor::CFRelease(text);
+    EXPECT_EQ(vendor::WordAt(vendor::WordSlot::kCFBooleanTrue), reinterpret_cast<uintptr_t>(kCFBooleanTrue));
+    EXPECT_EQ(vendor::RealAt(vendor::RealSlot::kCFAbsoluteTimeIntervalSince1904), 3061152000.0);
+    // The device library's part is not the value library's.
+    const vendor::BindingEntry* missing = vendor::BindLibrary(vendor::Library::Amd, values::Address);
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->library, vendor::Library::Amd);
+    vendor::ClearSlots();
+
+    missing = vendor::BindLibrary(vendor::Library::Cf, AllButCFRetain);
+    ASSERT_NE(missing, nullptr);
+    EXPECT_STREQ(missing->name, "CFRetain");
+    EXPECT_EQ(vendor::CFRetain.address(), nullptr);
+    vendor::ClearSlots();
+    EXPECT_EQ(vendor::BindLibrary(vendor::Library::Cf, vendor::AddressLookup{}), vendor::BindingTable());
+}
