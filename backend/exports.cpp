@@ -1,0 +1,128 @@
+// The built-in backend's exports table: every Amd name of the binding
+// table, one line each, bound to its implementation or to a stub that fails
+// cleanly. The calls the device library makes (ORVEX_AMD_CALLS) are checked
+// against their signatures here.
+#include "backend/backend.h"
+#include "backend/stubs.h"
+#include "platform/vendor_abi.h"
+
+#include <cstring>
+
+namespace backend {
+
+namespace {
+
+namespace types {
+ORVEX_AMD_CALLS(ORVEX_DECLARE_CALL_TYPE)
+} // namespace types
+
+// A failing stub of each call the device library makes, with its own
+// signature.
+namespace stubs {
+#define ORVEX_BACKEND_STUB(result, name, params)                                                                       \
+    result __cdecl name params { return Failed<result>(); }
+ORVEX_AMD_CALLS(ORVEX_BACKEND_STUB)
+#undef ORVEX_BACKEND_STUB
+} // namespace stubs
+
+// The stubs of the names the device library never calls: their arguments
+// are the caller's to clean up (__cdecl), so one stub serves every
+// signature with the same kind of result.
+int __cdecl FailWithError() { return kUnsupportedError; }
+void* __cdecl FailWithNull() { return nullptr; }
+
+struct Export {
+    const char* name;
+    const void* address;
+};
+
+#define ORVEX_CALL(name, implementation)                                                                               \
+    Export { #name, reinterpret_cast < const void*>(static_cast <types::name##_fn>(&implementation)) }
+#define ORVEX_STUB(name) ORVEX_CALL(name, stubs::name)
+#define ORVEX_ERROR_STUB(name)                                                                                         \
+    Export { #name, reinterpret_cast < const void*>(&FailWithError) }
+#define ORVEX_NULL_STUB(name)                                                                                          \
+    Export { #name, reinterpret_cast < const void*>(&FailWithNull) }
+
+// clang-format off
+const Export kExports[] = {
+    ORVEX_STUB(AMDeviceNotificationSubscribe),
+    ORVEX_STUB(AMDeviceNotificationUnsubscribe),
+    ORVEX_ERROR_STUB(AMDeviceGetConnectionID),
+    ORVEX_STUB(AMDeviceCopyDeviceIdentifier),
+    ORVEX_STUB(AMDeviceConnect),
+    ORVEX_STUB(AMDeviceIsPaired),
+    ORVEX_STUB(AMDevicePair),
+    ORVEX_STUB(AMDeviceValidatePairing),
+    ORVEX_STUB(AMDeviceStartSession),
+    ORVEX_STUB(AMDeviceCopyValue),
+    ORVEX_STUB(AMDeviceSetValue),
+    ORVEX_STUB(AMDeviceStartService),
+    ORVEX_ERROR_STUB(AMDeviceStartServiceWithOptions),
+    ORVEX_STUB(AMDeviceInstallProvisioningProfile),
+    ORVEX_STUB(AMDeviceStopSession),
+    ORVEX_STUB(AMDeviceRelease),
+    ORVEX_STUB(AMDeviceRetain),
+    ORVEX_STUB(AFCConnectionOpen),
+    ORVEX_STUB(AFCDeviceInfoOpen),
+    ORVEX_STUB(AFCDirectoryOpen),
+    ORVEX_STUB(AFCDirectoryRead),
+    ORVEX_STUB(AFCDirectoryClose),
+    ORVEX_STUB(AFCDirectoryCreate),
+    ORVEX_STUB(AFCRemovePath),
+    ORVEX_STUB(AFCRenamePath),
+    ORVEX_ERROR_STUB(AFCLinkPath),
+    ORVEX_STUB(AFCFileRefOpen),
+    ORVEX_STUB(AFCFileRefRead),
+    ORVEX_STUB(AFCFileRefWrite),
+    ORVEX_ERROR_STUB(AFCFileRefSeek),
+    ORVEX_ERROR_STUB(AFCFileRefTell),
+    ORVEX_ERROR_STUB(AFCFileRefSetFileSize),
+    ORVEX_ERROR_STUB(AFCFileRefLock),
+    ORVEX_ERROR_STUB(AFCFileRefUnlock),
+    ORVEX_STUB(AFCFileRefClose),
+    ORVEX_STUB(AFCFileInfoOpen),
+    ORVEX_STUB(AFCKeyValueRead),
+    ORVEX_STUB(AFCKeyValueClose),
+    ORVEX_NULL_STUB(AFCConnectionGetContext),
+    ORVEX_ERROR_STUB(AFCConnectionGetFSBlockSize),
+    ORVEX_ERROR_STUB(AFCConnectionGetIOTimeout),
+    ORVEX_ERROR_STUB(AFCConnectionGetSocketBlockSize),
+    ORVEX_STUB(AFCConnectionClose),
+    ORVEX_NULL_STUB(AMDServiceConnectionGetSecureIOContext),
+    ORVEX_ERROR_STUB(AFCConnectionSetSecureContext),
+    ORVEX_ERROR_STUB(AMRestoreRegisterForDeviceNotifications),
+    ORVEX_ERROR_STUB(AMRestoreEnableFileLogging),
+    ORVEX_NULL_STUB(AMRestoreCreateDefaultOptions),
+    ORVEX_ERROR_STUB(AMRestorePerformRecoveryModeRestore),
+    ORVEX_ERROR_STUB(AMRestorePerformRestoreModeRestore),
+    ORVEX_NULL_STUB(AMRestoreModeDeviceCreate),
+    ORVEX_NULL_STUB(AMRestoreCreatePathsForBundle),
+    ORVEX_ERROR_STUB(AMRestoreModeDeviceReboot),
+    ORVEX_ERROR_STUB(AMDeviceEnterRecovery),
+    ORVEX_STUB(AMDeviceDisconnect),
+    ORVEX_ERROR_STUB(AMDeviceDeactivate),
+    ORVEX_ERROR_STUB(AMDeviceActivate),
+    ORVEX_ERROR_STUB(AMDeviceRemoveValue),
+    ORVEX_NULL_STUB(USBMuxListenerCreate),
+    ORVEX_STUB(AMDeviceLookupApplications),
+    ORVEX_ERROR_STUB(AMDeviceSecureTransferPath),
+    ORVEX_STUB(AMDeviceSecureInstallApplication),
+    ORVEX_STUB(AMDeviceSecureUpgradeApplication),
+    ORVEX_STUB(AMDeviceSecureUninstallApplication),
+};
+// clang-format on
+
+} // namespace
+
+const void* DeviceAddress(const char* name) {
+    if (!name)
+        return nullptr;
+    for (const Export& entry : kExports) {
+        if (std::strcmp(entry.name, name) == 0)
+            return entry.address;
+    }
+    return nullptr;
+}
+
+} // namespace backend
