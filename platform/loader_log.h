@@ -5,4 +5,4 @@
 #pragma once
 
 constexpr wchar_t kVendorLibrariesLogPrefix[] = L"厂商库来自";
-constexpr wchar_t kBuiltInBackendLogPrefix[] = L"内置设备后端：设备复用器 ";
+constexpr wchar_t kBuiltInBackendLogPrefix[] = L"未找到厂商库，使用内置后端，设备多路复用器：";
