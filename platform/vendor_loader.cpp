@@ -3,6 +3,7 @@
 #include "backend/backend.h"
 #include "platform/file.h"
 #include "platform/handles.h"
+#include "platform/loader_log.h"
 #include "platform/log.h"
 #include "platform/seams.h"
 #include "platform/text.h"
@@ -151,7 +152,7 @@ std::wstring ModulePath(HMODULE module) {
 }
 
 void LogUsed(const vendor_search::Candidate& candidate, const LoaderState& state) {
-    WriteDailyLog(L"厂商库来自" + candidate.label + L"：" + ModulePath(state.deviceLibrary) + L"；" +
+    WriteDailyLog(kVendorLibrariesLogPrefix + candidate.label + L"：" + ModulePath(state.deviceLibrary) + L"；" +
                   ModulePath(state.valueLibrary));
 }
 
@@ -207,7 +208,7 @@ int BindBuiltIn(LoaderState& state) {
     }
     state.backend = Backend::BuiltIn;
     state.bound = true;
-    WriteDailyLog(L"未找到厂商库，使用内置后端，设备多路复用器：" + backend::MultiplexerAddress());
+    WriteDailyLog(kBuiltInBackendLogPrefix + backend::MultiplexerAddress());
     return 1;
 }
 
