@@ -2,7 +2,9 @@
 // answers, and the end of everything the backend started.
 #include "backend/backend.h"
 
+#include "backend/device.h"
 #include "backend/multiplexer.h"
+#include "backend/notifications.h"
 
 namespace backend {
 
@@ -19,6 +21,12 @@ bool MultiplexerAnswers(unsigned timeoutMilliseconds, std::wstring* problem) {
     }
 }
 
-void Shutdown() {}
+void Shutdown() {
+    try {
+        EndNotifications();
+        CloseDeviceConnections();
+    } catch (...) {
+    }
+}
 
 } // namespace backend
