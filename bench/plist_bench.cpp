@@ -5,7 +5,7 @@
 // Reads each file into memory, then parses it (and releases the result)
 // again and again for at least S seconds (default 3), and prints one line
 // per file: "<name> <bytes> bytes <format> <runs> runs <MB/s> MB/s".
-#include "CoreFoundation.h"
+#include "values/CoreFoundation.h"
 
 #include <windows.h>
 

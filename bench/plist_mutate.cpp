@@ -10,8 +10,8 @@
 // and binary and read back equal. Prints the tally and exits non-zero on
 // any failure or when the process used more memory than it may. With
 // --keep, every failing mutant is saved in FOLDER as mutant-<number>.
-#include "CoreFoundation.h"
 #include "bench/seeded_random.h"
+#include "values/CoreFoundation.h"
 
 #include <psapi.h>
 #include <windows.h>

@@ -3,8 +3,8 @@
 // callers.
 #pragma once
 
-#include "sim/corefoundation/include/CoreFoundation.h"
 #include "sim/farm/plist.h"
+#include "values/CoreFoundation.h"
 
 #include <string>
 

@@ -69,7 +69,7 @@ DoctorReport Examine(const vendor_search::Host& host, unsigned multiplexerMillis
         AddLibrary(&report, candidate.device);
         AddLibrary(&report, candidate.value);
     }
-    report.multiplexer = AskMultiplexer(std::wstring(), multiplexerMilliseconds);
+    report.multiplexer = backend::AskMultiplexer(std::wstring(), multiplexerMilliseconds);
     report.advice = Advice(report);
     return report;
 }

@@ -3,8 +3,8 @@
 // multiplexer sees devices. It binds nothing and shows no box.
 #pragma once
 
+#include "backend/multiplexer.h"
 #include "platform/vendor_search.h"
-#include "tools/orvexctl/multiplexer.h"
 
 #include <string>
 #include <vector>
@@ -26,7 +26,7 @@ struct DoctorReport {
     int chosen = -1; // index of the candidate the loader would use
     std::vector<FoundLibrary> libraries;
     bool wrongBitnessSeen = false;
-    MultiplexerAnswer multiplexer;
+    backend::MultiplexerAnswer multiplexer;
     std::wstring advice;
 };
 

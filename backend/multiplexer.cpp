@@ -1,6 +1,8 @@
-#include "tools/orvexctl/multiplexer.h"
+#include "backend/multiplexer.h"
 
-#include "tools/orvexctl/output.h"
+#include "backend/backend.h"
+
+#include "platform/text.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -11,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-namespace orvexctl {
+namespace backend {
 
 namespace {
 
@@ -78,11 +80,11 @@ std::string ListDevicesRequest(uint32_t tag) {
         "<plist version=\"1.0\">\n"
         "<dict>\n"
         "\t<key>ClientVersionString</key>\n"
-        "\t<string>orvexctl doctor</string>\n"
+        "\t<string>OrvexDevice</string>\n"
         "\t<key>MessageType</key>\n"
         "\t<string>ListDevices</string>\n"
         "\t<key>ProgName</key>\n"
-        "\t<string>orvexctl</string>\n"
+        "\t<string>OrvexDevice</string>\n"
         "\t<key>kLibUSBMuxVersion</key>\n"
         "\t<integer>3</integer>\n"
         "</dict>\n"
@@ -182,8 +184,8 @@ bool SplitMultiplexerAddress(const std::wstring& address, std::string* host, std
         *error = L"not HOST:PORT";
         return false;
     }
-    *host = ToUtf8(h);
-    *port = ToUtf8(p);
+    *host = WideToUtf8(h.c_str());
+    *port = WideToUtf8(p.c_str());
     return true;
 }
 
@@ -333,7 +335,9 @@ bool ReceiveExactly(SOCKET s, size_t size, std::string* out, DWORD deadline) {
     return true;
 }
 
-std::wstring AddressFromEnvironment() {
+} // namespace
+
+std::wstring MultiplexerAddress() {
     wchar_t value[512] = {};
     DWORD n = ::GetEnvironmentVariableW(kMultiplexerVariable, value, 512);
     if (n == 0 || n >= 512)
@@ -341,11 +345,9 @@ std::wstring AddressFromEnvironment() {
     return std::wstring(value, n);
 }
 
-} // namespace
-
 MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseconds) {
     MultiplexerAnswer answer;
-    answer.address = address.empty() ? AddressFromEnvironment() : address;
+    answer.address = address.empty() ? MultiplexerAddress() : address;
     std::string host, port;
     if (!SplitMultiplexerAddress(answer.address, &host, &port, &answer.problem))
         return answer;
@@ -388,4 +390,4 @@ MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseco
     return answer;
 }
 
-} // namespace orvexctl
+} // namespace backend

@@ -1,5 +1,5 @@
 // Property lists: reading what the program meets, writing and reading back.
-#include "CoreFoundation.h"
+#include "values/CoreFoundation.h"
 
 #include <gtest/gtest.h>
 

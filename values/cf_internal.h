@@ -4,8 +4,8 @@
 // immortal: retain and release leave them alone.
 #pragma once
 
-#include "CoreFoundation.h"
 #include "plist/civil_date.h"
+#include "values/CoreFoundation.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Value semantics of the stand-in value library: ownership, strings,
 // numbers, collections, URLs, UUIDs and dates.
-#include "CoreFoundation.h"
+#include "values/CoreFoundation.h"
 
 #include <gtest/gtest.h>
 

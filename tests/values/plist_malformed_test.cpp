@@ -2,7 +2,7 @@
 // null and an error, never a crash, an endless loop or an expansion; and
 // the binary forms a reader must take (every offset and reference size,
 // shared objects) read correctly.
-#include "CoreFoundation.h"
+#include "values/CoreFoundation.h"
 
 #include <windows.h>
 

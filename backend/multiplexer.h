@@ -1,5 +1,5 @@
-// Asking the vendor's device multiplexer which devices it sees: the one
-// question orvexctl doctor puts to it. The multiplexer listens on TCP
+// The device multiplexer's address, and asking it which devices it sees
+// (the question orvexctl doctor and the loader put to it). The multiplexer listens on TCP
 // 127.0.0.1:27015, or where USBMUXD_SOCKET_ADDRESS says (HOST:PORT, IPv6 as
 // [ADDRESS]:PORT). A message is a 16-byte little-endian header (length of
 // the whole message, version 1, message 8 = property list, tag) and an XML
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace orvexctl {
+namespace backend {
 
 constexpr wchar_t kMultiplexerVariable[] = L"USBMUXD_SOCKET_ADDRESS";
 constexpr wchar_t kDefaultMultiplexerAddress[] = L"127.0.0.1:27015";
@@ -42,4 +42,4 @@ uint32_t ReplyLength(const unsigned char header[16], uint32_t tag);
 // list.
 int CountListedDevices(const std::string& body);
 
-} // namespace orvexctl
+} // namespace backend

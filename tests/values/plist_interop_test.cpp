@@ -1,8 +1,8 @@
 // Property lists written by independent writers (Python's plistlib and
 // libplist's plistutil, see tests/plist/make_plists.py) read into the value
 // library's objects they hold.
-#include "CoreFoundation.h"
 #include "tests/support/test_util.h"
+#include "values/CoreFoundation.h"
 
 #include <gtest/gtest.h>
 

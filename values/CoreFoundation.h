@@ -1,11 +1,16 @@
-// The project's own value library, CoreFoundation.dll: a stand-in for the
-// vendor's library with its C signatures (__cdecl) and value semantics.
-// This header declares every call the stand-in really implements; the other
-// exported names answer 0 or null (see src/unsupported.cpp).
+// The project's own value library: the vendor's value library with its C
+// signatures (__cdecl) and value semantics. This header declares every call
+// the library really implements; the other names of the vendor's interface
+// answer 0 or null (see unsupported.cpp).
 //
-// Link the CMake target `CoreFoundation` to use it (the device farm does).
-// The program itself never includes this header: it binds the vendor's
-// library, or this one, by name at run time.
+// Two uses of the same code:
+// - the static library `orvex_values`, linked into the device library for
+//   the built-in backend (values::Address in lookup.h finds its exports by
+//   name); its users, and the library's own sources, see ORVEX_VALUES_STATIC;
+// - the stand-in CoreFoundation.dll of the device farm (target
+//   `CoreFoundation`, sim/corefoundation/); its users import from the DLL.
+// The device library itself binds the vendor's library, or these, by name
+// at run time and never includes this header.
 #pragma once
 
 #include "platform/vendor_abi.h"
@@ -13,7 +18,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#if defined(ORVEX_CF_BUILDING)
+#if defined(ORVEX_VALUES_STATIC)
 #define CF_EXPORT extern "C"
 #else
 #define CF_EXPORT extern "C" __declspec(dllimport)
