@@ -81,20 +81,16 @@ struct Reply {
     size_t size = 0;     // bytes of data received
 };
 
-// An open file: its device handle, the bytes written but not yet sent (after
-// room for the header and the handle), and the bytes read ahead.
+// An open file: its device handle and the bytes read ahead.
 struct OpenFile {
-    static constexpr size_t kRoom = kHeaderSize + 8;
     static constexpr size_t kFirstReadAhead = 64 * 1024;
 
     uint64_t handle = 0;
-    std::vector<char> out;
     std::unique_ptr<char[]> in;
     size_t inCapacity = 0, inBegin = 0, inEnd = 0;
     size_t readAhead = kFirstReadAhead;
     int failed = kSuccess; // a write that failed after its call had returned
 
-    size_t pending() const { return out.size() > kRoom ? out.size() - kRoom : 0; }
     size_t unread() const { return inEnd - inBegin; }
 };
 
@@ -230,18 +226,19 @@ class Session {
         int code = GiveBackReadAhead(*file);
         if (code != kSuccess)
             return code;
-        if (file->pending() + length > kMostWrite) {
+        if (m_outUsed + length > kMostWrite) {
             code = Flush(*file);
             if (code != kSuccess)
                 return code;
         }
         if (length >= kMostWrite / 2)
             return WriteDirect(*file, data, length);
-        if (file->out.empty())
-            file->out.resize(OpenFile::kRoom);
-        file->out.insert(file->out.end(), data, data + length);
+        if (!m_out[m_current])
+            m_out[m_current].reset(new char[kRoom + kMostWrite]);
+        std::memcpy(m_out[m_current].get() + kRoom + m_outUsed, data, length);
+        m_outUsed += length;
         m_pending = file;
-        return file->pending() >= kMostWrite ? Flush(*file) : static_cast<int>(kSuccess);
+        return m_outUsed >= kMostWrite ? Flush(*file) : static_cast<int>(kSuccess);
     }
 
     int Close(afc_file_ref ref) {
@@ -270,12 +267,14 @@ class Session {
 
     int CloseAll() {
         int code = kSuccess;
-        if (m_pending) {
-            OpenFile* file = m_pending;
-            code = Flush(*file);
-            if (code == kSuccess)
-                code = file->failed;
-        }
+        OpenFile* last = m_pending ? m_pending : m_sentFile;
+        if (m_pending)
+            code = Flush(*m_pending);
+        const int collected = Collect();
+        if (code == kSuccess)
+            code = collected;
+        if (code == kSuccess && last)
+            code = last->failed;
         m_files.clear();
         m_pending = nullptr;
         ForgetDirectories();
@@ -313,6 +312,7 @@ class Session {
     // answer that breaks the framing ends the connection.
     int Call(uint64_t operation, const std::string& parameters, const char* payload, size_t payloadSize, Sink sink,
              Reply* reply) {
+        Collect();
         if (m_broken)
             return kServiceNotConnected;
         const uint64_t number = m_number++;
@@ -336,19 +336,45 @@ class Session {
 
     // Sends a packet laid out by the caller: room for the header, the
     // parameters, then the payload, `size` bytes in all.
-    int CallFramed(uint64_t operation, char* packet, size_t parametersSize, size_t size, Reply* reply) {
+    // Sends the write request laid out in `packet` (room for the header, the
+    // handle, then the data; `size` bytes in all) without waiting for its
+    // answer: the file's caller goes on while the device stores the data.
+    // The answer is collected before the next request goes out.
+    int SendWrite(OpenFile& file, char* packet, size_t size) {
+        int code = Collect();
         if (m_broken)
-            return kServiceNotConnected;
+            return code;
         const uint64_t number = m_number++;
         Header h;
-        h.thisLength = kHeaderSize + parametersSize;
+        h.thisLength = kHeaderSize + 8;
         h.entireLength = size;
         h.number = number;
-        h.operation = operation;
+        h.operation = kFileWrite;
         EncodeHeader(h, reinterpret_cast<unsigned char*>(packet));
+        PutLittle64(reinterpret_cast<unsigned char*>(packet + kHeaderSize), file.handle);
         if (!m_pipe->WriteAll(packet, size))
             return Break(L"the request could not be sent");
-        return Receive(number, Sink{}, reply);
+        m_sent = true;
+        m_sentNumber = number;
+        m_sentFile = &file;
+        return kSuccess;
+    }
+
+    // The answer to the write still outstanding; a refusal is the file's
+    // failure, told at its next write or its close.
+    int Collect() {
+        if (!m_sent)
+            return m_broken ? static_cast<int>(kServiceNotConnected) : static_cast<int>(kSuccess);
+        m_sent = false;
+        OpenFile* file = m_sentFile;
+        m_sentFile = nullptr;
+        Reply reply;
+        int code = Receive(m_sentNumber, Sink{}, &reply);
+        if (code == kSuccess)
+            code = reply.operation == kStatus ? StatusCode(reply) : static_cast<int>(kUnknownError);
+        if (code != kSuccess && file->failed == kSuccess)
+            file->failed = code;
+        return code;
     }
 
     int Receive(uint64_t number, Sink sink, Reply* reply) {
@@ -435,20 +461,19 @@ class Session {
                                      Number64(static_cast<uint64_t>(-static_cast<int64_t>(unread))));
     }
 
+    // Sends what was gathered for `file`, if anything.
     int Flush(OpenFile& file) {
+        const bool gathered = m_pending == &file && m_outUsed > 0;
         if (m_pending == &file)
             m_pending = nullptr;
-        if (file.pending() == 0)
+        if (!gathered)
             return m_broken ? static_cast<int>(kServiceNotConnected) : static_cast<int>(kSuccess);
-        PutLittle64(reinterpret_cast<unsigned char*>(file.out.data() + kHeaderSize), file.handle);
-        Reply reply;
-        int code = CallFramed(kFileWrite, file.out.data(), 8, file.out.size(), &reply);
-        file.out.resize(OpenFile::kRoom);
-        if (code == kSuccess)
-            code = reply.operation == kStatus ? StatusCode(reply) : static_cast<int>(kUnknownError);
-        if (code != kSuccess && file.failed == kSuccess)
-            file.failed = code;
-        return code;
+        const size_t size = kRoom + m_outUsed;
+        m_outUsed = 0;
+        char* packet = m_out[m_current].get();
+        m_current ^= 1; // the next bytes gather while this packet is in flight
+        int code = SendWrite(file, packet, size);
+        return code != kSuccess ? code : file.failed;
     }
 
     int WriteDirect(OpenFile& file, const char* data, size_t length) {
@@ -472,7 +497,19 @@ class Session {
     bool m_broken = false;
     std::string m_head;
     std::map<uint64_t, std::unique_ptr<OpenFile>> m_files;
-    OpenFile* m_pending = nullptr; // the one file with written bytes not yet sent
+    // Written bytes not yet sent, of one file at a time, after room for the
+    // header and the handle; two buffers, one gathering while the other is
+    // in flight, kept for the connection's life so that their pages are
+    // touched once.
+    static constexpr size_t kRoom = kHeaderSize + 8;
+    std::unique_ptr<char[]> m_out[2];
+    int m_current = 0;
+    size_t m_outUsed = 0;
+    OpenFile* m_pending = nullptr; // the file they belong to
+    // The one write whose answer is still to come.
+    bool m_sent = false;
+    uint64_t m_sentNumber = 0;
+    OpenFile* m_sentFile = nullptr;
     std::set<const void*> m_directories;
 };
 

@@ -5,6 +5,7 @@
 // closes), and reads fetch ahead of the caller.
 #pragma once
 
+#include "backend/connection.h"
 #include "platform/vendor_abi.h"
 
 #include <cstddef>
@@ -25,6 +26,9 @@ class AfcPipe {
 // A pipe over a plain connected socket (not closed by the pipe), every
 // read and write bounded by `timeoutMilliseconds`.
 std::unique_ptr<AfcPipe> PlainSocketPipe(SOCKET socket, unsigned timeoutMilliseconds);
+
+// A pipe over a service connection of the backend, which it owns.
+std::unique_ptr<AfcPipe> ServiceConnectionPipe(std::unique_ptr<Connection> connection);
 
 // How long one read or write of the file service may wait when the caller
 // gives no timeout.

@@ -353,6 +353,32 @@ TEST(AfcHostileAnswers, EndInFailureWithoutHanging) {
         AFCConnectionClose(afc);
     }
 
+    // A write the device refuses after its call returned: the next write
+    // that reaches the device, or the close, tells it.
+    S refusing([](const afc::Header& r) {
+        if (r.operation == afc::kFileOpen)
+            return S::Packet(afc::kFileOpenResult, r.number, std::string("\7\0\0\0\0\0\0\0", 8));
+        if (r.operation == afc::kFileWrite)
+            return S::Packet(afc::kStatus, r.number, std::string("\22\0\0\0\0\0\0\0", 8)); // no space left
+        return S::Packet(afc::kStatus, r.number, std::string(8, '\0'));
+    });
+    afc_connection* full = OpenAfcConnection(PlainSocketPipe(refusing.client(), 2000));
+    for (size_t chunks : {size_t(1), size_t(3 * 4096)}) {
+        SCOPED_TRACE(chunks);
+        afc_file_ref file = 0;
+        ASSERT_EQ(0, AFCFileRefOpen(full, "/f", kWriteOnly, &file));
+        const std::string chunk(2048, 'w');
+        int code = 0;
+        for (size_t i = 0; i < chunks && code == 0; ++i)
+            code = AFCFileRefWrite(full, file, chunk.data(), 2048);
+        const int closed = AFCFileRefClose(full, file);
+        EXPECT_EQ(18, code != 0 ? code : closed);
+        if (chunks > 1) {
+            EXPECT_EQ(18, code) << "a long upload stops at the first refusal, not at its close";
+        }
+    }
+    AFCConnectionClose(full);
+
     // A read answered with more than it asked for.
     S greedy([](const afc::Header& r) {
         if (r.operation == afc::kFileOpen)
