@@ -73,7 +73,9 @@ bool IsAppleMobileDeviceInstalled() {
 }
 
 bool IsVendorSoftwareInstalled() {
-    return IsAppleMobileDeviceInstalled() || CurrentInstallerCalls().storePackageInstalled();
+    // The multiplexer is asked last: it may take its second to answer.
+    const InstallerCalls& calls = CurrentInstallerCalls();
+    return IsAppleMobileDeviceInstalled() || calls.storePackageInstalled() || calls.multiplexerAnswers();
 }
 
 CInstallOrvexApp::CInstallOrvexApp() { m_dwRestartManagerSupportFlags = kRestartManagerSupportRestart; }

@@ -1,5 +1,6 @@
 #include "installer/installer_calls.h"
 
+#include "backend/backend.h"
 #include "installer/framework/app.h"
 #include "platform/vendor_search.h"
 
@@ -8,6 +9,8 @@
 namespace {
 
 bool StorePackageInstalled() { return vendor_search::StorePackageInstalled(vendor_search::SystemHost()); }
+
+bool MultiplexerAnswers() { return backend::MultiplexerAnswers(1000, nullptr); }
 
 bool InternetConnected() {
     DWORD flags = 0;
@@ -30,6 +33,7 @@ const InstallerCalls kProgram = {
     .serviceKey = L"SYSTEM\\CurrentControlSet\\Services\\Apple Mobile Device",
     .regOpenKey = ::RegOpenKeyExW,
     .storePackageInstalled = StorePackageInstalled,
+    .multiplexerAnswers = MultiplexerAnswers,
 };
 
 InstallerCalls g_calls = kProgram;

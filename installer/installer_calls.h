@@ -33,6 +33,9 @@ struct InstallerCalls {
     // A store package of the vendor's is installed (the store applications
     // register no device service key).
     bool (*storePackageInstalled)();
+    // The vendor's device multiplexer answers (within a second): its
+    // service runs, whatever installed it.
+    bool (*multiplexerAnswers)();
 };
 
 // The table in force; Reset restores the program's own bindings.

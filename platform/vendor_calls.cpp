@@ -39,10 +39,9 @@ std::atomic<RawFunction> g_functions[kFunctions];
 std::atomic<uintptr_t> g_words[kWords];
 std::atomic<double> g_reals[kReals];
 
-bool BindEntry(const BindingEntry& entry, HMODULE module) {
-    FARPROC address = ::GetProcAddress(module, entry.name);
-    if (!address)
-        return false;
+// Fills the slot of `entry` from the export at `address`: a function's
+// address, or a copy of what a constant holds.
+void BindEntry(const BindingEntry& entry, const void* address) {
     switch (entry.kind) {
     case Kind::Function:
     case Kind::Repeat:
@@ -50,18 +49,31 @@ bool BindEntry(const BindingEntry& entry, HMODULE module) {
         break;
     case Kind::Word: {
         uintptr_t word;
-        std::memcpy(&word, reinterpret_cast<const void*>(address), sizeof word);
+        std::memcpy(&word, address, sizeof word);
         g_words[entry.slot].store(word, std::memory_order_relaxed);
         break;
     }
     case Kind::Real: {
         double value;
-        std::memcpy(&value, reinterpret_cast<const void*>(address), sizeof value);
+        std::memcpy(&value, address, sizeof value);
         g_reals[entry.slot].store(value, std::memory_order_relaxed);
         break;
     }
     }
-    return true;
+}
+
+// Binds the entries of `library` in table order, each from the address
+// `resolve(name)` gives; stops at the first null one and returns its entry.
+template <typename Resolve> const BindingEntry* BindEach(Library library, Resolve resolve) {
+    for (const BindingEntry& entry : kTable) {
+        if (entry.library != library)
+            continue;
+        const void* address = resolve(entry.name);
+        if (!address)
+            return &entry;
+        BindEntry(entry, address);
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -75,13 +87,13 @@ uintptr_t WordAt(WordSlot slot) { return g_words[static_cast<int>(slot)].load(st
 double RealAt(RealSlot slot) { return g_reals[static_cast<int>(slot)].load(std::memory_order_relaxed); }
 
 const BindingEntry* BindLibrary(Library library, HMODULE module) {
-    for (const BindingEntry& entry : kTable) {
-        if (entry.library != library)
-            continue;
-        if (!module || !BindEntry(entry, module))
-            return &entry;
-    }
-    return nullptr;
+    return BindEach(library, [module](const char* name) {
+        return module ? reinterpret_cast<const void*>(::GetProcAddress(module, name)) : nullptr;
+    });
+}
+
+const BindingEntry* BindLibrary(Library library, AddressLookup lookup) {
+    return BindEach(library, [lookup](const char* name) { return lookup ? lookup(name) : nullptr; });
 }
 
 void ClearSlots() {

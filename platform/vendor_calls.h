@@ -73,6 +73,11 @@ double RealAt(RealSlot slot);
 // first name that cannot be resolved and returns its entry (the entries
 // before it stay bound); returns null when every entry is bound.
 const BindingEntry* BindLibrary(Library library, HMODULE module);
+// The same from a library linked into the program: `lookup(name)` gives the
+// address GetProcAddress would give for the export `name` (a function, or
+// the constant whose contents are copied), null for a name it lacks.
+using AddressLookup = const void* (*)(const char* name);
+const BindingEntry* BindLibrary(Library library, AddressLookup lookup);
 // Empties every slot.
 void ClearSlots();
 

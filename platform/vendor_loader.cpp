@@ -1,13 +1,16 @@
 #include "platform/vendor_loader.h"
 
+#include "backend/backend.h"
 #include "platform/file.h"
 #include "platform/handles.h"
+#include "platform/loader_log.h"
 #include "platform/log.h"
 #include "platform/seams.h"
 #include "platform/text.h"
 #include "platform/vendor_calls.h"
 #include "platform/vendor_folders.h"
 #include "platform/vendor_search.h"
+#include "values/lookup.h"
 
 // GDI+ needs the COM declarations that WIN32_LEAN_AND_MEAN leaves out.
 #include <objidl.h>
@@ -25,10 +28,14 @@ namespace {
 using vendor_folders::kDeviceLibraryNames;
 
 constexpr DWORD kPathCapacity = 65535;
+// How long the multiplexer has to answer before the built-in backend is
+// given up, in all.
+constexpr unsigned kMultiplexerWaitMilliseconds = 1000;
 
 struct LoaderState {
     std::mutex lock; // serialises load and unload; never held while a message shows
     std::atomic<bool> bound{false};
+    std::atomic<Backend> backend{Backend::None}; // what the slots are bound to
     HMODULE valueLibrary = nullptr;
     HMODULE deviceLibrary = nullptr;
     ULONG_PTR gdiplusToken = 0;
@@ -145,7 +152,7 @@ std::wstring ModulePath(HMODULE module) {
 }
 
 void LogUsed(const vendor_search::Candidate& candidate, const LoaderState& state) {
-    WriteDailyLog(L"厂商库来自" + candidate.label + L"：" + ModulePath(state.deviceLibrary) + L"；" +
+    WriteDailyLog(kVendorLibrariesLogPrefix + candidate.label + L"：" + ModulePath(state.deviceLibrary) + L"；" +
                   ModulePath(state.valueLibrary));
 }
 
@@ -176,7 +183,32 @@ int BindLoaded(LoaderState& state, std::wstring* message) {
         *message = MissingEntryText(*missing);
         return 0;
     }
+    state.backend = Backend::Vendor;
     state.bound = true;
+    return 1;
+}
+
+// No vendor library anywhere: the built-in backend, when the device
+// multiplexer answers, with the value library linked in. Vendor and
+// built-in entries never mix: the whole table comes from here. Never a
+// message; a line in the daily log either way.
+int BindBuiltIn(LoaderState& state) {
+    std::wstring problem;
+    if (!backend::MultiplexerAnswers(kMultiplexerWaitMilliseconds, &problem)) {
+        WriteDailyLog(L"未找到厂商库，设备多路复用器无应答：" + problem);
+        return 0;
+    }
+    const vendor::BindingEntry* missing = vendor::BindLibrary(vendor::Library::Cf, values::Address);
+    if (!missing)
+        missing = vendor::BindLibrary(vendor::Library::Amd, backend::DeviceAddress);
+    if (missing) {
+        vendor::ClearSlots();
+        WriteDailyLog(L"内置后端未能绑定：" + MissingEntryText(*missing));
+        return 0;
+    }
+    state.backend = Backend::BuiltIn;
+    state.bound = true;
+    WriteDailyLog(kBuiltInBackendLogPrefix + backend::MultiplexerAddress());
     return 1;
 }
 
@@ -291,7 +323,10 @@ int LoadLocked(LoaderState& state, std::wstring* message) {
     }
     if (message->empty())
         *message = failure;
-    return 0;
+    if (!message->empty() || state.valueLibrary || state.deviceLibrary)
+        return 0;
+    // No vendor library found at all, and nothing to show.
+    return BindBuiltIn(state);
 }
 
 } // namespace
@@ -313,6 +348,10 @@ void UnloadVendorLibraries() {
     LoaderState& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.bound = false;
+    // The backend's threads may still be in a callback that calls through
+    // the slots: they end before the slots are emptied.
+    if (state.backend.exchange(Backend::None) == Backend::BuiltIn)
+        backend::Shutdown();
     ReleaseLibraries(state);
     if (state.gdiplusToken) {
         Gdiplus::GdiplusShutdown(state.gdiplusToken);
@@ -321,6 +360,8 @@ void UnloadVendorLibraries() {
 }
 
 bool VendorLibrariesBound() { return State().bound; }
+
+Backend BoundBackend() { return State().backend; }
 
 vendor_search::Host& VendorSearchHost() { return SearchHost(); }
 

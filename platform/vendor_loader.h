@@ -14,19 +14,30 @@
 // into the slots behind platform/vendor_calls.h. Problems are shown in a
 // message box through seams::ShowMessage. These are the bodies of the
 // exports LoadDllFunctions and UnloadDllFunctions.
+//
+// Where no vendor library is found at all (the rule ends with 0 and nothing
+// to show), the device multiplexer is asked for its device list, within a
+// second; when it answers, the whole table is bound to the built-in backend
+// (backend/backend.h) and the value library linked in (values/lookup.h),
+// with a line in the daily log and never a message box.
 #pragma once
 
 #include "platform/vendor_search.h"
 
 #include <windows.h>
 
-// 1 when both libraries are loaded and every entry is bound (also when they
-// already were), else 0.
+// 1 when every entry is bound, from the vendor's libraries or the built-in
+// backend (also when it already was), else 0.
 int LoadVendorLibraries();
-// Frees both libraries (those that are loaded), empties the slots and shuts
-// GDI+ down; a later LoadVendorLibraries loads and binds again.
+// Ends the built-in backend (when bound) or frees both vendor libraries
+// (those that are loaded), empties the slots and shuts GDI+ down; a later
+// LoadVendorLibraries loads and binds afresh.
 void UnloadVendorLibraries();
 bool VendorLibrariesBound();
+
+// What the binding table is bound to.
+enum class Backend { None, Vendor, BuiltIn };
+Backend BoundBackend();
 
 // What the loader's search asks the system: the real one, with the common
 // files folder from seams::ShellFolder. Tests point the registry and the

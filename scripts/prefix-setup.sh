@@ -14,6 +14,9 @@
 #    installers publish (the device library and Apple Application Support);
 #  - top-level windows not handed to a window manager (there is none on the
 #    virtual display, and waiting for one costs two seconds per window).
+# With ORVEX_NO_VENDOR=1 it prepares the edition's prefix without a vendor
+# installation (see wine-env.sh): the same settings, no stand-ins and none
+# of the vendor's registry entries.
 # Safe to run again: it refreshes the stand-ins and settings.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -48,6 +51,9 @@ REGEDIT4
 "微软雅黑"="WenQuanYi Micro Hei"
 "Microsoft YaHei"="WenQuanYi Micro Hei"
 
+REG
+if [ "${ORVEX_NO_VENDOR:-}" != 1 ]; then
+    cat >> "$regfile" <<'REG'
 [HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Apple Mobile Device]
 "ImagePath"="\"C:\\Program Files\\Common Files\\Apple\\Mobile Device Support\\AppleMobileDeviceService.exe\""
 
@@ -57,11 +63,16 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\SOFTWARE\Apple Inc.\Apple Application Support]
 "InstallDir"="C:\\Program Files\\Common Files\\Apple\\Apple Application Support\\"
 REG
+fi
 # regedit reads the file in the ANSI code page unless it is UTF-16.
 iconv -f UTF-8 -t UTF-16 "$regfile" > "$regfile.u16"
 wine regedit /S "$(winepath -w "$regfile.u16")" >/dev/null 2>&1
 rm -f "$regfile.u16"
 
+if [ "${ORVEX_NO_VENDOR:-}" = 1 ]; then
+    touch "$WINEPREFIX/.orvex-ready"
+    exit 0
+fi
 common="$WINEPREFIX/drive_c/Program Files/Common Files/Apple"
 mkdir -p "$common/Apple Application Support" "$common/Mobile Device Support" "$common/CoreFP"
 # Copied only when changed: programs of the prefix may have them loaded.

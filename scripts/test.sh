@@ -23,9 +23,14 @@ run_suite() { # edition [ctest arguments]
         shift
         unset ORVEX_BUILD
         source "$root/scripts/wine-env.sh"
-        trap 'wineserver -k 2>/dev/null || true' EXIT
+        # The second prefix (no vendor installation) serves the runs on the
+        # library's built-in backend.
+        builtin_prefix=$ORVEX_BUILD/wineprefix-builtin
+        trap 'wineserver -k 2>/dev/null || true; WINEPREFIX=$builtin_prefix wineserver -k 2>/dev/null || true' EXIT
         "$root/scripts/prefix-setup.sh"
+        ORVEX_NO_VENDOR=1 WINEPREFIX=$builtin_prefix "$root/scripts/prefix-setup.sh"
         wineserver -p 2>/dev/null || true
+        WINEPREFIX=$builtin_prefix wineserver -p 2>/dev/null || true
         cd "$ORVEX_BUILD"
         ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
     )

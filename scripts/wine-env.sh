@@ -31,7 +31,15 @@ case "$ORVEX_EDITION" in
     ;;
 esac
 export ORVEX_EDITION
-export WINEPREFIX=${ORVEX_WINEPREFIX:-$ORVEX_BUILD/wineprefix}
+# ORVEX_NO_VENDOR=1 chooses the edition's second prefix, which has no vendor
+# installation at all (no stand-ins, no registry entries of the vendor's):
+# there the library binds its built-in backend, as on a PC with only the
+# vendor's device multiplexer.
+if [ "${ORVEX_NO_VENDOR:-}" = 1 ]; then
+    export WINEPREFIX=${ORVEX_WINEPREFIX:-$ORVEX_BUILD/wineprefix-builtin}
+else
+    export WINEPREFIX=${ORVEX_WINEPREFIX:-$ORVEX_BUILD/wineprefix}
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

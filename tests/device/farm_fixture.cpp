@@ -76,9 +76,10 @@ void FarmLibrary::Shutdown() {
 }
 
 FarmLibrary::FarmLibrary() {
-    if (!m_dll.ok() || m_dll.LoadDllFunctions() != 1)
+    int bound = 0;
+    m_simulated = testfarm::MakeFarmAndBind([this] { return m_dll.ok() ? m_dll.LoadDllFunctions() : 0; }, &bound);
+    if (bound != 1)
         ADD_FAILURE() << "the device library did not bind the vendor libraries";
-    m_simulated = std::make_unique<testfarm::SimulatedFarm>();
     EXPECT_TRUE(m_simulated->ok()) << testing::PrintToString(m_simulated->error());
     m_farm = std::make_unique<simfarm::Farm>(m_simulated->folder());
     m_listening = m_dll.ok() && m_dll.StartListeningDeviceConnections(OnArrived, OnRemoved) == 1;

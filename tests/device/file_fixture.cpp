@@ -187,13 +187,12 @@ void FileExportsTest::SetUpTestSuite() {
     Shared& s = State();
     if (s.dll)
         return;
-    // The library binds the stand-ins where the vendor's installation puts
-    // them; the farm helper then uses the same modules.
     s.dll = std::make_unique<testutil::DeviceDll>();
     ASSERT_TRUE(s.dll->ok());
-    ASSERT_EQ(s.dll->LoadDllFunctions(), 1);
-    s.farm = std::make_unique<testfarm::SimulatedFarm>();
+    int bound = 0;
+    s.farm = testfarm::MakeFarmAndBind([&] { return s.dll->LoadDllFunctions(); }, &bound);
     ASSERT_TRUE(s.farm->ok()) << WideToUtf8(s.farm->error().c_str());
+    ASSERT_EQ(bound, 1);
     ASSERT_EQ(s.dll->StartListeningDeviceConnections(OnArrived, OnRemoved), 1);
     s.listening = true;
     s.jailbroken = s.farm->Create(testfarm::kIPhone4S);

@@ -40,9 +40,10 @@ class RecordsThroughTheLibrary : public testing::Test {
     void SetUp() override {
         g_arrived.Clear();
         ASSERT_TRUE(m_dll.ok());
-        ASSERT_EQ(m_dll.LoadDllFunctions(), 1);
-        m_farm = std::make_unique<testfarm::SimulatedFarm>();
+        int bound = 0;
+        m_farm = testfarm::MakeFarmAndBind([this] { return m_dll.LoadDllFunctions(); }, &bound);
         ASSERT_TRUE(m_farm->ok());
+        ASSERT_EQ(bound, 1);
         ASSERT_EQ(m_dll.StartListeningDeviceConnections([](const wchar_t* id) { g_arrived.Add(id); }, nullptr), 1);
         m_id = m_farm->Create(testfarm::kIPhone4S);
         ASSERT_TRUE(g_arrived.WaitForCount(1));

@@ -17,16 +17,15 @@ std::wstring g_documents;
 void RegistryTest::SetUp() {
     s_arrived.Clear();
     s_removed.Clear();
-    // The program's loader first: it puts the vendor folders on the search
-    // path, so that the farm helper then finds the same, loaded, library.
-    // (Its line naming the libraries used goes to the real log: the test's
-    // own log holds only what the calls under test write.)
-    ASSERT_EQ(LoadDllFunctions(), 1);
+    // The line naming the libraries used goes to the real log: the test's
+    // own log holds only what the calls under test write.
+    int bound = 0;
+    m_farm = testfarm::MakeFarmAndBind([] { return LoadDllFunctions(); }, &bound);
+    ASSERT_TRUE(m_farm->ok()) << testing::PrintToString(m_farm->error());
+    ASSERT_EQ(bound, 1);
     m_documents = std::make_unique<TempDir>();
     g_documents = m_documents->path();
     seams::Current().documentsFolder = [] { return g_documents; };
-    m_farm = std::make_unique<testfarm::SimulatedFarm>();
-    ASSERT_TRUE(m_farm->ok()) << testing::PrintToString(m_farm->error());
 }
 
 void RegistryTest::TearDown() {

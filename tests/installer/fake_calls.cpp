@@ -149,6 +149,11 @@ bool StorePackage() {
     return g_state->storePackage;
 }
 
+bool Multiplexer() {
+    std::lock_guard<std::mutex> hold(g_state->lock);
+    return g_state->multiplexer;
+}
+
 } // namespace
 
 State& Get() { return *g_state; }
@@ -171,6 +176,7 @@ void Install(const std::wstring& serviceKey) {
         g_state->afterProgress = nullptr;
         g_state->internetOpenFails = false;
         g_state->storePackage = false;
+        g_state->multiplexer = false;
     }
     g_serviceKey = serviceKey;
     InstallerCalls& calls = CurrentInstallerCalls();
@@ -189,6 +195,7 @@ void Install(const std::wstring& serviceKey) {
     calls.deleteOnDevice = Delete;
     calls.upload = Upload;
     calls.storePackageInstalled = StorePackage;
+    calls.multiplexerAnswers = Multiplexer;
 }
 
 void Uninstall() { ResetInstallerCalls(); }

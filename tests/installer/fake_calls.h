@@ -50,6 +50,8 @@ struct State {
     REGSAM lastAccess = 0;
     // A store package of the vendor's is installed.
     bool storePackage = false;
+    // The vendor's device multiplexer answers.
+    bool multiplexer = false;
 };
 
 State& Get();

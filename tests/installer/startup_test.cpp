@@ -139,19 +139,30 @@ TEST_F(StartupTest, WellFormedServiceEntriesLetStartUpGoOn) {
     }
 }
 
-TEST_F(StartupTest, AStorePackageOfTheVendorsStandsInForTheServiceKey) {
+TEST_F(StartupTest, AStorePackageOrAnAnsweringMultiplexerStandsInForTheServiceKey) {
     // The store applications register no service key; a package found by
-    // its family name is the vendor's software all the same.
-    for (bool serviceKey : {false, true}) {
-        SCOPED_TRACE(serviceKey ? "with the service key" : "without the service key");
+    // its family name is the vendor's software all the same, and so is a
+    // device multiplexer that answers (whatever installed it).
+    const struct {
+        const char* name;
+        bool serviceKey, storePackage, multiplexer;
+    } cases[] = {
+        {"store package, no service key", false, true, false},
+        {"store package and service key", true, true, false},
+        {"multiplexer only", false, false, true},
+        {"service key and multiplexer", true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         fakecalls::Install(m_key);
-        fakecalls::Get().storePackage = true;
+        fakecalls::Get().storePackage = c.storePackage;
+        fakecalls::Get().multiplexer = c.multiplexer;
         fakecalls::Get().socketResult = false;
         m_seams.Clear();
         ::SHDeleteKeyW(HKEY_CURRENT_USER, m_parent.c_str());
-        if (serviceKey)
+        if (c.serviceKey)
             WriteImagePath(L"C:\\service.exe");
-        EXPECT_EQ(IsAppleMobileDeviceInstalled(), serviceKey);
+        EXPECT_EQ(IsAppleMobileDeviceInstalled(), c.serviceKey);
         EXPECT_TRUE(IsVendorSoftwareInstalled());
         CInstallOrvexApp app;
         EXPECT_FALSE(app.InitInstance());

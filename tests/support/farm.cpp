@@ -19,8 +19,77 @@ namespace {
 
 const wchar_t kFarmVariable[] = L"DEVICESIM_FARM";
 const wchar_t kLibraryName[] = L"iTunesMobileDevice.dll";
+const wchar_t kBackendVariable[] = L"ORVEX_TEST_BACKEND";
+const wchar_t kMultiplexerVariable[] = L"USBMUXD_SOCKET_ADDRESS";
+// How long the server may take to start: on a new farm it makes its host
+// keys first, which takes a while under Wine.
+const DWORD kServerStartMilliseconds = 120000;
+
+bool ReadVariable(const wchar_t* name, std::wstring* value) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD n = ::GetEnvironmentVariableW(name, buffer, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2)
+        return false;
+    value->assign(buffer, n);
+    return true;
+}
+
+// devicesim.exe of this build: beside the test program, or in its parent
+// folder for the programs in build/bin/caller.
+std::wstring ServerProgram() {
+    std::wstring folder = testutil::ProgramFolder();
+    std::wstring beside = folder + L"\\devicesim.exe";
+    if (IsLocalFile(beside))
+        return beside;
+    return folder.substr(0, folder.find_last_of(L'\\')) + L"\\devicesim.exe";
+}
+
+// Reads the server's output until its first line is complete (the address
+// it listens on) or the time is up; false when the server ended first.
+bool ReadFirstLine(HANDLE output, HANDLE process, std::string* line) {
+    std::string text;
+    const DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < kServerStartMilliseconds) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(output, nullptr, 0, nullptr, &available, nullptr))
+            return false;
+        if (available == 0) {
+            if (::WaitForSingleObject(process, 20) == WAIT_OBJECT_0)
+                return false;
+            continue;
+        }
+        char buffer[256];
+        DWORD got = 0;
+        if (!::ReadFile(output, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr))
+            return false;
+        text.append(buffer, got);
+        size_t end = text.find('\n');
+        if (end != std::string::npos) {
+            *line = text.substr(0, end);
+            while (!line->empty() && (line->back() == '\r' || line->back() == ' '))
+                line->pop_back();
+            return true;
+        }
+    }
+    return false;
+}
 
 } // namespace
+
+std::unique_ptr<SimulatedFarm> MakeFarmAndBind(const std::function<int()>& bind, int* bound) {
+    std::unique_ptr<SimulatedFarm> farm;
+    if (SimulatedFarm::Served())
+        farm = std::make_unique<SimulatedFarm>();
+    *bound = bind();
+    if (!farm)
+        farm = std::make_unique<SimulatedFarm>();
+    return farm;
+}
+
+bool SimulatedFarm::Served() {
+    std::wstring value;
+    return ReadVariable(kBackendVariable, &value) && value == L"builtin";
+}
 
 bool DeviceCalls::Bind(HMODULE module) {
     bool ok = module != nullptr;
@@ -69,9 +138,14 @@ long long ValueCalls::Number(CFTypeRef number) const {
 }
 
 std::wstring SimulatedFarm::LibraryPath() {
-    std::wstring beside = testutil::ProgramFolder() + L"\\" + kLibraryName;
+    std::wstring folder = testutil::ProgramFolder();
+    std::wstring beside = folder + L"\\" + kLibraryName;
     if (IsLocalFile(beside))
         return beside;
+    // The served run's prefix has no vendor installation: the stand-in, only
+    // managing the farm there, comes from build/bin.
+    if (Served())
+        return folder.substr(0, folder.find_last_of(L'\\')) + L"\\" + kLibraryName;
     std::wstring common = testutil::VendorCommonFiles();
     if (common.empty())
         return beside;
@@ -102,10 +176,85 @@ SimulatedFarm::SimulatedFarm() {
         m_error = L"the value library is missing or incomplete";
         ::FreeLibrary(m_module);
         m_module = nullptr;
+        return;
+    }
+    if (Served() && !StartServer()) {
+        ::FreeLibrary(m_module);
+        m_module = nullptr;
+    }
+}
+
+bool SimulatedFarm::StartServer() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE inputRead = nullptr, outputRead = nullptr, outputWrite = nullptr;
+    if (!::CreatePipe(&inputRead, &m_serverInput, &inherit, 0)) {
+        m_error = L"cannot make the server's input pipe";
+        return false;
+    }
+    ::SetHandleInformation(m_serverInput, HANDLE_FLAG_INHERIT, 0);
+    if (!::CreatePipe(&outputRead, &outputWrite, &inherit, 0)) {
+        ::CloseHandle(inputRead);
+        m_error = L"cannot make the server's output pipe";
+        return false;
+    }
+    ::SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring program = ServerProgram();
+    std::wstring command = L"\"" + program + L"\" --farm \"" + m_folder.path() + L"\" serve";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inputRead;
+    startup.hStdOutput = outputWrite;
+    startup.hStdError = outputWrite;
+    PROCESS_INFORMATION process{};
+    BOOL started = ::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                    nullptr, &startup, &process);
+    ::CloseHandle(inputRead);
+    ::CloseHandle(outputWrite);
+    if (!started) {
+        ::CloseHandle(outputRead);
+        m_error = L"cannot start " + program + L" (error " + std::to_wstring(::GetLastError()) + L")";
+        return false;
+    }
+    ::CloseHandle(process.hThread);
+    m_server = process.hProcess;
+
+    std::string line;
+    bool read = ReadFirstLine(outputRead, m_server, &line);
+    // The server writes little more (a second line, and one as it stops):
+    // the pipe's buffer holds it unread.
+    ::CloseHandle(outputRead);
+    if (!read || line.rfind("127.0.0.1:", 0) != 0) {
+        m_error = L"devicesim serve did not give its address: " + Utf8ToWide(line.c_str());
+        StopServer();
+        return false;
+    }
+    m_address = line;
+    m_hadPreviousAddress = ReadVariable(kMultiplexerVariable, &m_previousAddress);
+    ::SetEnvironmentVariableW(kMultiplexerVariable, Utf8ToWide(m_address.c_str()).c_str());
+    return true;
+}
+
+void SimulatedFarm::StopServer() {
+    if (m_serverInput) {
+        ::CloseHandle(m_serverInput);
+        m_serverInput = nullptr;
+    }
+    if (m_server) {
+        if (::WaitForSingleObject(m_server, 20000) != WAIT_OBJECT_0)
+            ::TerminateProcess(m_server, 1);
+        ::CloseHandle(m_server);
+        m_server = nullptr;
+    }
+    if (!m_address.empty()) {
+        ::SetEnvironmentVariableW(kMultiplexerVariable, m_hadPreviousAddress ? m_previousAddress.c_str() : nullptr);
+        m_address.clear();
     }
 }
 
 SimulatedFarm::~SimulatedFarm() {
+    StopServer();
     if (m_module)
         ::FreeLibrary(m_module);
     ::SetEnvironmentVariableW(kFarmVariable, m_hadPreviousFarm ? m_previousFarm.c_str() : nullptr);

@@ -10,7 +10,14 @@
 // DEVICESIM_FARM, so that the stand-in, however it is loaded (by this
 // helper, or by name through the program's loader, which then finds this
 // same module), uses it; parallel test programs never share a farm. Only one
-// SimulatedFarm should exist at a time in a process. Everything is removed
+// SimulatedFarm should exist at a time in a process.
+//
+// In the run of the device tests on the library's built-in backend (the
+// test command sets ORVEX_TEST_BACKEND=builtin and gives the tests a prefix
+// without the vendor's libraries), the farm is also served on the wire: the
+// helper starts `devicesim serve` on it and points USBMUXD_SOCKET_ADDRESS
+// at that server for the whole process, so create the farm before the
+// library binds. The stand-in is then loaded only to manage the farm. Everything is removed
 // when the object goes: end every subscription first (for the library,
 // StopListeningDeviceConnections), or the devices' removal is announced to
 // it as the farm's folder disappears.
@@ -21,6 +28,8 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace testfarm {
@@ -104,10 +113,19 @@ class SimulatedFarm {
     std::wstring LastError() const;
 
     // The stand-in this helper loads: build/bin's copy beside the test
-    // program, else the one installed in the prefix's Mobile Device Support.
+    // program, else the one installed in the prefix's Mobile Device Support
+    // (when served: build/bin's, the parent folder of build/bin/caller).
     static std::wstring LibraryPath();
+    // Whether this run tests the library's built-in backend: the farm is
+    // served on the wire.
+    static bool Served();
+    // The served farm's multiplexer address (HOST:PORT); empty when not served.
+    const std::string& address() const { return m_address; }
 
   private:
+    bool StartServer();
+    void StopServer();
+
     template <typename Fn> Fn Get(const char* name) const {
         return reinterpret_cast<Fn>(reinterpret_cast<void*>(Function(name)));
     }
@@ -119,6 +137,21 @@ class SimulatedFarm {
     std::wstring m_error;
     DeviceCalls m_device;
     ValueCalls m_values;
+    // The served farm: the server and the write end of its input, whose
+    // closing stops it.
+    HANDLE m_server = nullptr;
+    HANDLE m_serverInput = nullptr;
+    std::string m_address;
+    std::wstring m_previousAddress;
+    bool m_hadPreviousAddress = false;
 };
+
+// Makes the farm and has the library bind (`bind` returns what
+// LoadDllFunctions did) in the order the run needs: where the library binds
+// the stand-ins, the library first (it puts the vendor folders on the search
+// path, so that the farm helper then finds the same, loaded, library); where
+// it talks to the served farm, the farm first, so that its server answers
+// when the library asks. `bound` gets the result of `bind`.
+std::unique_ptr<SimulatedFarm> MakeFarmAndBind(const std::function<int()>& bind, int* bound);
 
 } // namespace testfarm

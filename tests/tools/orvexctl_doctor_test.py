@@ -235,7 +235,9 @@ class Installations(unittest.TestCase):
         self.assertIn(code, (0, 1), err)
         report = json.loads(out)
         self.assertEqual(report["edition"], EDITION)
-        self.assertEqual(code, 0 if report["chosen"] is not None else 1)
+        self.assertEqual(code, 0 if report["chosen"] is not None or report["multiplexer"]["answers"] else 1)
+        self.assertEqual(report["backend"], "vendor" if report["chosen"] is not None
+                         else "built-in" if report["multiplexer"]["answers"] else None)
         return report
 
     def chosen(self, report):
@@ -402,6 +404,23 @@ class Installations(unittest.TestCase):
         env = dict(self.env)
         env.pop("USBMUXD_SOCKET_ADDRESS")
         self.assertEqual(self.doctor(env)["multiplexer"]["address"], "127.0.0.1:27015")
+
+        # Without any vendor library, an answering multiplexer is what the
+        # device library uses: its built-in backend.
+        self.setUp()
+        mux = Multiplexer(devices=0)
+        try:
+            env = dict(self.env, USBMUXD_SOCKET_ADDRESS=mux.address)
+            report = self.doctor(env)
+            self.assertEqual(report["backend"], "built-in")
+            self.assertIn("built-in backend", report["advice"])
+            self.assertIn("No device is attached", report["advice"])
+            code, out, err = self.ctl("doctor", env=env)
+            self.assertEqual(code, 0, err)
+            self.assertIn("The device library would use: its built-in backend, over the device multiplexer at "
+                          + mux.address, out)
+        finally:
+            mux.close()
 
 
 if __name__ == "__main__":

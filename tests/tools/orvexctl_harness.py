@@ -3,6 +3,11 @@
 Each Farm is a fresh folder of its own, named to the stand-in device library
 through DEVICESIM_FARM (the program itself reads no environment; only the
 stand-in does) and managed with devicesim, so tests never share devices.
+
+With ORVEX_TEST_BACKEND=builtin (the second run of these tests) the farm is
+also served on the wire by `devicesim serve`, and orvexctl runs in the
+edition's prefix without the vendor's software (ORVEX_NO_VENDOR=1), pointed
+at that server: the library binds its built-in backend.
 """
 import os
 import plistlib
@@ -17,7 +22,12 @@ BUILD = os.environ.get("ORVEX_BUILD", os.path.join(ROOT, "build"))
 WRAPPER = os.path.join(ROOT, "scripts", "orvexctl")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 DEVICESIM = os.path.join(BUILD, "bin", "devicesim.exe")
-PREFIX = os.environ.get("ORVEX_WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+
+# Whether this run tests the library's built-in backend (see above).
+BUILTIN = os.environ.get("ORVEX_TEST_BACKEND") == "builtin"
+# The backend that orvexctl info --json names in this run.
+BACKEND = "built-in" if BUILTIN else "vendor"
+PREFIX = os.environ.get("ORVEX_WINEPREFIX", os.path.join(BUILD, "wineprefix-builtin" if BUILTIN else "wineprefix"))
 
 IPHONE4S = "iphone4s-jailbroken"
 IPAD2 = "ipad2-stock"
@@ -51,8 +61,17 @@ class Farm:
     def __init__(self):
         self.folder = tempfile.mkdtemp(prefix="orvexctl-farm-")
         self.env = dict(os.environ, ORVEX_BUILD=BUILD, DEVICESIM_FARM=windows_path(self.folder))
+        self.server = None
+        if BUILTIN:
+            self.env["ORVEX_NO_VENDOR"] = "1"
+            sys.path.insert(0, os.path.join(ROOT, "tests", "sim", "wire"))
+            import wire_harness  # noqa: E402 (it imports this module)
+            self.server = wire_harness.Server(self)
+            self.env = self.server.env
 
     def close(self):
+        if self.server:
+            self.server.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
 
     def sim(self, *args):

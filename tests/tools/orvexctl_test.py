@@ -16,7 +16,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "ipa"))
 import ipa_fixtures  # noqa: E402
-from orvexctl_harness import BUILD, IPAD2, IPHONE4S, Farm, record_fields, unix_path  # noqa: E402
+from orvexctl_harness import BACKEND, BUILD, BUILTIN, IPAD2, IPHONE4S, Farm, record_fields, unix_path  # noqa: E402
 
 EDITION = os.environ.get("ORVEX_EDITION", "32")
 
@@ -77,7 +77,9 @@ class OneDevice(unittest.TestCase):
         self.farm.sim("unset", "--device", self.udid, "--domain", "com.apple.disk_usage", "WebAppCacheUsage")
         info = json.loads(self.ok("-u", self.udid, "info", "--json").out)
         fields = record_fields("__IOS_DEVICE")
-        self.assertEqual(list(info), [name for _, name, _ in fields], "every field, in record order")
+        self.assertEqual(list(info), [name for _, name, _ in fields] + ["Backend"],
+                         "every field, in record order, then the backend the library bound")
+        self.assertEqual(info["Backend"], BACKEND)
 
         described = self.farm.description(self.udid)
         lockdown, usage = described["Lockdown"], described["Domains"]["com.apple.disk_usage"]
@@ -217,6 +219,7 @@ class OneDevice(unittest.TestCase):
                 self.ok("uninstall", "com.example.awkward")
 
 
+@unittest.skipIf(BUILTIN, "runs in a prefix of its own: once is enough")
 class NoVendorSoftware(unittest.TestCase):
     """orvexctl in a prefix of its own, without the vendor's software, or
     with a value library that lacks a name: it ends within seconds with one

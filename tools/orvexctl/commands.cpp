@@ -1,5 +1,6 @@
 #include "tools/orvexctl/commands.h"
 
+#include "backend/backend.h"
 #include "tools/orvexctl/daily_log.h"
 #include "tools/orvexctl/device_api.h"
 #include "tools/orvexctl/devices.h"
@@ -23,7 +24,8 @@ namespace {
 struct Context {
     const DeviceApi& api;
     const Options& options;
-    std::wstring udid; // the chosen device; empty for commands without one
+    std::wstring backend; // what the library bound: "vendor", "built-in" or "unknown"
+    std::wstring udid;    // the chosen device; empty for commands without one
     LogWatch log;
     DeviceWatch* watch = nullptr;
 };
@@ -211,6 +213,8 @@ int RunInfo(Context& c) {
         JsonWriter json;
         json.BeginObject();
         WriteFields(json, info.get(), kDeviceFields);
+        json.Key(L"Backend");
+        json.String(c.backend);
         json.EndObject();
         PrintJson(json);
     } else {
@@ -730,10 +734,18 @@ int UsageError(const std::wstring& message, const Command* command) {
     return kExitUsage;
 }
 
-// Binds the vendor libraries for the command's lifetime.
+// Binds the vendor libraries for the command's lifetime. Which side the
+// library bound is read from the line its loader writes into the daily log
+// (the library has no export that says it).
 class VendorBinding {
   public:
-    explicit VendorBinding(const DeviceApi& api) : m_api(api), m_bound(api.LoadDllFunctions() == 1) {}
+    explicit VendorBinding(const DeviceApi& api) : m_api(api) {
+        LogWatch log;
+        log.Mark();
+        m_bound = api.LoadDllFunctions() == 1;
+        if (m_bound)
+            m_backend = BackendNamedIn(log.NewLines());
+    }
     ~VendorBinding() {
         if (m_bound)
             m_api.UnloadDllFunctions();
@@ -741,10 +753,12 @@ class VendorBinding {
     VendorBinding(const VendorBinding&) = delete;
     VendorBinding& operator=(const VendorBinding&) = delete;
     bool bound() const { return m_bound; }
+    const std::wstring& backend() const { return m_backend; }
 
   private:
     const DeviceApi& m_api;
-    bool m_bound;
+    bool m_bound = false;
+    std::wstring m_backend;
 };
 
 // The multiplexer's answer is waited for this long at most.
@@ -774,7 +788,7 @@ int RunWithLibrary(const DeviceApi& api, const Options& options, const Command& 
                  (boxes.empty() ? std::wstring(L"; is the vendor's device software installed?") : L": " + boxes));
         return kExitFailed;
     }
-    Context c{api, options, std::wstring(), LogWatch()};
+    Context c{api, options, binding.backend(), std::wstring(), LogWatch()};
     if (!command.needsDevice && command.run != RunList)
         return command.run(c);
     DeviceWatch watch(api);
@@ -839,9 +853,13 @@ int RunCommandLine(const Options& options) {
     }
     if (!command->run)
         return RunDoctor(options);
+    // Without the vendor's libraries the library talks to the vendor's
+    // device multiplexer itself, where one answers.
     const std::wstring missing = MissingVendorInstallation(vendor_search::SystemHost());
-    if (!missing.empty()) {
-        Complain(missing);
+    std::wstring problem;
+    if (!missing.empty() && !backend::MultiplexerAnswers(kMultiplexerWait, &problem)) {
+        Complain(missing + L"; nor did a device multiplexer answer at " + backend::MultiplexerAddress() + L" (" +
+                 problem + L")");
         return kExitFailed;
     }
     DeviceLibrary library;

@@ -1,6 +1,7 @@
 #include "tools/orvexctl/daily_log.h"
 
 #include "platform/handles.h"
+#include "platform/loader_log.h"
 #include "tools/orvexctl/output.h"
 
 #include <shlobj.h>
@@ -112,6 +113,16 @@ std::vector<std::wstring> SplitLogLines(const std::string& bytes) {
         start = end + 1;
     }
     return lines;
+}
+
+std::wstring BackendNamedIn(const std::vector<std::wstring>& lines) {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        if (line->find(kVendorLibrariesLogPrefix) != std::wstring::npos)
+            return L"vendor";
+        if (line->find(kBuiltInBackendLogPrefix) != std::wstring::npos)
+            return L"built-in";
+    }
+    return L"unknown";
 }
 
 } // namespace orvexctl

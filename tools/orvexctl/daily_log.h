@@ -34,6 +34,11 @@ class LogWatch {
     uint64_t m_markedLength = 0;
 };
 
+// The backend the library's loader names in its line among `lines`:
+// "vendor" (the vendor's libraries), "built-in" (its own backend over the
+// device multiplexer), or "unknown" when no such line is there.
+std::wstring BackendNamedIn(const std::vector<std::wstring>& lines);
+
 // Documents\Tevrin\Logs, empty when the system has no documents folder.
 std::wstring DefaultLogFolder();
 

@@ -76,6 +76,11 @@ DoctorReport Examine(const vendor_search::Host& host, unsigned multiplexerMillis
 
 std::wstring Advice(const DoctorReport& report) {
     const int other = report.editionBits == 32 ? 64 : 32;
+    if (report.chosen < 0 && report.multiplexer.answered)
+        return std::wstring(L"No vendor libraries for this edition, but the device multiplexer answers: the device "
+                            L"library talks to it with its built-in backend.") +
+               (report.multiplexer.devices == 0 ? L" No device is attached: plug it in, unlock it and tap \"Trust\"."
+                                                : L"");
     if (report.chosen < 0 && report.wrongBitnessSeen)
         return L"Only " + std::to_wstring(other) + L"-bit vendor libraries were found: use the " +
                std::to_wstring(other) + L"-bit edition of this program, or " + WhatToInstall(report.editionBits) + L".";
@@ -108,7 +113,9 @@ std::wstring DoctorText(const DoctorReport& report) {
         }
     }
     text += L"\nThe device library would use: ";
-    if (report.chosen < 0) {
+    if (report.chosen < 0 && report.multiplexer.answered) {
+        text += L"its built-in backend, over the device multiplexer at " + report.multiplexer.address + L"\n";
+    } else if (report.chosen < 0) {
         text += L"nothing (none found)\n";
     } else {
         const Candidate& c = report.candidates[static_cast<size_t>(report.chosen)];
@@ -164,6 +171,13 @@ void WriteDoctorJson(JsonWriter& json, const DoctorReport& report) {
         json.Null();
     else
         json.Number(static_cast<int64_t>(report.chosen));
+    json.Key(L"backend");
+    if (report.chosen >= 0)
+        json.String(L"vendor");
+    else if (report.multiplexer.answered)
+        json.String(L"built-in");
+    else
+        json.Null();
     json.Key(L"libraries");
     json.BeginArray();
     for (const FoundLibrary& library : report.libraries) {
@@ -200,7 +214,7 @@ void WriteDoctorJson(JsonWriter& json, const DoctorReport& report) {
     json.EndObject();
 }
 
-int DoctorExitCode(const DoctorReport& report) { return report.chosen >= 0 ? 0 : 1; }
+int DoctorExitCode(const DoctorReport& report) { return report.chosen >= 0 || report.multiplexer.answered ? 0 : 1; }
 
 std::wstring MissingVendorInstallation(const vendor_search::Host& host) {
     const std::vector<Candidate> candidates = vendor_search::Search(host);

@@ -39,8 +39,9 @@ std::wstring Advice(const DoctorReport& report);
 std::wstring DoctorText(const DoctorReport& report);
 void WriteDoctorJson(JsonWriter& json, const DoctorReport& report);
 
-// Exit status of the command: 0 when the loader would find the vendor's
-// libraries, 1 when it would not.
+// Exit status of the command: 0 when the device library would bind (the
+// vendor's libraries, or its built-in backend where the multiplexer
+// answers), 1 when it would not.
 int DoctorExitCode(const DoctorReport& report);
 
 // One line for a command that needs the vendor's software when the loader
