@@ -249,11 +249,20 @@ bool Usable(am_device* device) { return device && IsDevice(device); }
 } // namespace
 
 am_device* NewDevice(uint32_t deviceId, const std::string& udid) {
+    Devices& devices = AllDevices();
+    std::lock_guard<std::mutex> guard(devices.lock);
+    // The multiplexer numbers every plug-in anew: a live object of the same
+    // number and identifier is this very plug-in, announced once more (to a
+    // new subscription); it stays the one handle callers know it by.
+    for (am_device* known : devices.live) {
+        if (known->deviceId == deviceId && known->udid == udid && known->references > 0) {
+            ++known->references;
+            return known;
+        }
+    }
     auto device = std::make_unique<am_device>();
     device->deviceId = deviceId;
     device->udid = udid;
-    Devices& devices = AllDevices();
-    std::lock_guard<std::mutex> guard(devices.lock);
     devices.live.insert(device.get());
     return device.release();
 }
@@ -389,7 +398,9 @@ namespace calls {
 
 am_device* __cdecl AMDeviceRetain(am_device* device) {
     return Guarded<am_device*>("AMDeviceRetain", [&]() -> am_device* {
-        if (!Usable(device))
+        Devices& devices = AllDevices();
+        std::lock_guard<std::mutex> guard(devices.lock);
+        if (!device || !devices.live.count(device) || device->references <= 0)
             return nullptr;
         ++device->references;
         return device;
@@ -398,11 +409,13 @@ am_device* __cdecl AMDeviceRetain(am_device* device) {
 
 void __cdecl AMDeviceRelease(am_device* device) {
     Guarded<void>("AMDeviceRelease", [&] {
-        if (!Usable(device) || --device->references > 0)
-            return;
+        // Under the devices' lock, so that a new announcement of the same
+        // plug-in (NewDevice) never takes up an object being freed.
         {
             Devices& devices = AllDevices();
             std::lock_guard<std::mutex> guard(devices.lock);
+            if (!device || !devices.live.count(device) || --device->references > 0)
+                return;
             devices.live.erase(device);
         }
         delete device;

@@ -14,8 +14,9 @@
 
 namespace backend {
 
-// A new device object with one reference, for a device the multiplexer
-// announced.
+// The device object of a device the multiplexer announced, with a reference
+// for the caller: the live object of the same plug-in (device number and
+// identifier) when there is one, else a new one.
 am_device* NewDevice(uint32_t deviceId, const std::string& udid);
 // Whether `device` is a device object of this backend that is still alive.
 bool IsDevice(am_device* device);
