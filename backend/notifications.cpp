@@ -61,7 +61,7 @@ void Announce(am_device_notification* n, am_device* device, unsigned message) {
 void Arrived(am_device_notification* n, const MuxDevice& found) {
     if (found.udid.empty() || n->attached.count(found.id))
         return;
-    am_device* device = NewDevice(found.id, found.udid);
+    am_device* device = AnnouncedDevice(found.id, found.udid);
     n->attached[found.id] = device;
     Announce(n, device, ADNCI_MSG_CONNECTED);
 }

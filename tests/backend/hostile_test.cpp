@@ -66,7 +66,7 @@ class Hostile : public ::testing::Test {
     void SetUp() override {
         Record();
         SetTimeoutsForTests(kBound);
-        device = NewDevice(7, "0123456789abcdef0123456789abcdef01234567");
+        device = AnnouncedDevice(7, "0123456789abcdef0123456789abcdef01234567");
     }
     void TearDown() override {
         calls::AMDeviceRelease(device);

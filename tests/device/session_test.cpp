@@ -62,7 +62,7 @@ TEST_F(RegistryTest, SessionsAndFileServiceReportEachFailingStep) {
         }
         std::vector<std::wstring> lines = LogLines();
         if (c.log) {
-            ASSERT_EQ(lines.size(), logged + 1);
+            ASSERT_EQ(lines.size(), logged + 1) << testing::PrintToString(lines);
             EXPECT_EQ(lines.back(), c.log);
             ++logged;
         } else {
