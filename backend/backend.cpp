@@ -2,6 +2,7 @@
 // answers, and the end of everything the backend started.
 #include "backend/backend.h"
 
+#include "backend/afc.h"
 #include "backend/device.h"
 #include "backend/multiplexer.h"
 #include "backend/notifications.h"
@@ -23,6 +24,7 @@ bool MultiplexerAnswers(unsigned timeoutMilliseconds, std::wstring* problem) {
 
 void Shutdown() {
     try {
+        CloseAllAfcConnections();
         EndNotifications();
         CloseDeviceConnections();
     } catch (...) {

@@ -2,8 +2,11 @@
 // table, one line each, bound to its implementation or to a stub that fails
 // cleanly. The calls the device library makes (ORVEX_AMD_CALLS) are checked
 // against their signatures here.
+#include "backend/afc.h"
 #include "backend/backend.h"
 #include "backend/device_calls.h"
+#include "backend/installation_proxy.h"
+#include "backend/misagent.h"
 #include "backend/stubs.h"
 #include "platform/vendor_abi.h"
 
@@ -60,36 +63,36 @@ const Export kExports[] = {
     ORVEX_CALL(AMDeviceSetValue, calls::AMDeviceSetValue),
     ORVEX_CALL(AMDeviceStartService, calls::AMDeviceStartService),
     ORVEX_ERROR_STUB(AMDeviceStartServiceWithOptions),
-    ORVEX_STUB(AMDeviceInstallProvisioningProfile),
+    ORVEX_CALL(AMDeviceInstallProvisioningProfile, backend::AMDeviceInstallProvisioningProfile),
     ORVEX_CALL(AMDeviceStopSession, calls::AMDeviceStopSession),
     ORVEX_CALL(AMDeviceRelease, calls::AMDeviceRelease),
     ORVEX_CALL(AMDeviceRetain, calls::AMDeviceRetain),
-    ORVEX_STUB(AFCConnectionOpen),
-    ORVEX_STUB(AFCDeviceInfoOpen),
-    ORVEX_STUB(AFCDirectoryOpen),
-    ORVEX_STUB(AFCDirectoryRead),
-    ORVEX_STUB(AFCDirectoryClose),
-    ORVEX_STUB(AFCDirectoryCreate),
-    ORVEX_STUB(AFCRemovePath),
-    ORVEX_STUB(AFCRenamePath),
+    ORVEX_CALL(AFCConnectionOpen, backend::AFCConnectionOpen),
+    ORVEX_CALL(AFCDeviceInfoOpen, backend::AFCDeviceInfoOpen),
+    ORVEX_CALL(AFCDirectoryOpen, backend::AFCDirectoryOpen),
+    ORVEX_CALL(AFCDirectoryRead, backend::AFCDirectoryRead),
+    ORVEX_CALL(AFCDirectoryClose, backend::AFCDirectoryClose),
+    ORVEX_CALL(AFCDirectoryCreate, backend::AFCDirectoryCreate),
+    ORVEX_CALL(AFCRemovePath, backend::AFCRemovePath),
+    ORVEX_CALL(AFCRenamePath, backend::AFCRenamePath),
     ORVEX_ERROR_STUB(AFCLinkPath),
-    ORVEX_STUB(AFCFileRefOpen),
-    ORVEX_STUB(AFCFileRefRead),
-    ORVEX_STUB(AFCFileRefWrite),
+    ORVEX_CALL(AFCFileRefOpen, backend::AFCFileRefOpen),
+    ORVEX_CALL(AFCFileRefRead, backend::AFCFileRefRead),
+    ORVEX_CALL(AFCFileRefWrite, backend::AFCFileRefWrite),
     ORVEX_ERROR_STUB(AFCFileRefSeek),
     ORVEX_ERROR_STUB(AFCFileRefTell),
     ORVEX_ERROR_STUB(AFCFileRefSetFileSize),
     ORVEX_ERROR_STUB(AFCFileRefLock),
     ORVEX_ERROR_STUB(AFCFileRefUnlock),
-    ORVEX_STUB(AFCFileRefClose),
-    ORVEX_STUB(AFCFileInfoOpen),
-    ORVEX_STUB(AFCKeyValueRead),
-    ORVEX_STUB(AFCKeyValueClose),
+    ORVEX_CALL(AFCFileRefClose, backend::AFCFileRefClose),
+    ORVEX_CALL(AFCFileInfoOpen, backend::AFCFileInfoOpen),
+    ORVEX_CALL(AFCKeyValueRead, backend::AFCKeyValueRead),
+    ORVEX_CALL(AFCKeyValueClose, backend::AFCKeyValueClose),
     ORVEX_NULL_STUB(AFCConnectionGetContext),
     ORVEX_ERROR_STUB(AFCConnectionGetFSBlockSize),
     ORVEX_ERROR_STUB(AFCConnectionGetIOTimeout),
     ORVEX_ERROR_STUB(AFCConnectionGetSocketBlockSize),
-    ORVEX_STUB(AFCConnectionClose),
+    ORVEX_CALL(AFCConnectionClose, backend::AFCConnectionClose),
     ORVEX_NULL_STUB(AMDServiceConnectionGetSecureIOContext),
     ORVEX_ERROR_STUB(AFCConnectionSetSecureContext),
     ORVEX_ERROR_STUB(AMRestoreRegisterForDeviceNotifications),
@@ -106,11 +109,11 @@ const Export kExports[] = {
     ORVEX_ERROR_STUB(AMDeviceActivate),
     ORVEX_ERROR_STUB(AMDeviceRemoveValue),
     ORVEX_NULL_STUB(USBMuxListenerCreate),
-    ORVEX_STUB(AMDeviceLookupApplications),
+    ORVEX_CALL(AMDeviceLookupApplications, backend::AMDeviceLookupApplications),
     ORVEX_ERROR_STUB(AMDeviceSecureTransferPath),
-    ORVEX_STUB(AMDeviceSecureInstallApplication),
-    ORVEX_STUB(AMDeviceSecureUpgradeApplication),
-    ORVEX_STUB(AMDeviceSecureUninstallApplication),
+    ORVEX_CALL(AMDeviceSecureInstallApplication, backend::AMDeviceSecureInstallApplication),
+    ORVEX_CALL(AMDeviceSecureUpgradeApplication, backend::AMDeviceSecureUpgradeApplication),
+    ORVEX_CALL(AMDeviceSecureUninstallApplication, backend::AMDeviceSecureUninstallApplication),
 };
 // clang-format on
 
