@@ -240,7 +240,14 @@ int PairNow(am_device* device) {
         return kUndefinedError;
     }
     device->record = std::make_unique<PairRecord>(record);
+    LogLine(Named(device, "AMDevicePair") + "paired; the pair record is saved with the multiplexer");
     return kOk;
+}
+
+bool Validate(am_device* device, const PairRecord& record, int* status) {
+    Dictionary fields;
+    fields.SetValue("PairRecord", record.ForDevice().get()).Set("ProtocolVersion", "2");
+    return Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), status).get() != nullptr;
 }
 
 // A device argument: alive and of this backend.
@@ -248,13 +255,11 @@ bool Usable(am_device* device) { return device && IsDevice(device); }
 
 } // namespace
 
-am_device* NewDevice(uint32_t deviceId, const std::string& udid) {
+am_device* AnnouncedDevice(uint32_t deviceId, const std::string& udid) {
     Devices& devices = AllDevices();
     std::lock_guard<std::mutex> guard(devices.lock);
-    // The multiplexer numbers every plug-in anew: a live object of the same
-    // number and identifier is this very plug-in, announced once more (to a
-    // new subscription); it stays the one handle callers know it by.
     for (am_device* known : devices.live) {
+        // A reference dropping to none is taken under this lock too.
         if (known->deviceId == deviceId && known->udid == udid && known->references > 0) {
             ++known->references;
             return known;
@@ -398,6 +403,7 @@ namespace calls {
 
 am_device* __cdecl AMDeviceRetain(am_device* device) {
     return Guarded<am_device*>("AMDeviceRetain", [&]() -> am_device* {
+        // Under the devices' lock, as a release dropping the last reference.
         Devices& devices = AllDevices();
         std::lock_guard<std::mutex> guard(devices.lock);
         if (!device || !devices.live.count(device) || device->references <= 0)
@@ -409,12 +415,12 @@ am_device* __cdecl AMDeviceRetain(am_device* device) {
 
 void __cdecl AMDeviceRelease(am_device* device) {
     Guarded<void>("AMDeviceRelease", [&] {
-        // Under the devices' lock, so that a new announcement of the same
-        // plug-in (NewDevice) never takes up an object being freed.
+        if (!device)
+            return;
         {
             Devices& devices = AllDevices();
             std::lock_guard<std::mutex> guard(devices.lock);
-            if (!device || !devices.live.count(device) || --device->references > 0)
+            if (!devices.live.count(device) || --device->references > 0)
                 return;
             devices.live.erase(device);
         }
@@ -488,24 +494,17 @@ int __cdecl AMDeviceValidatePairing(am_device* device) {
         const PairRecord* record = SessionRecord(device, "AMDeviceValidatePairing", &status);
         if (!record)
             return status;
-        Dictionary fields;
-        fields.SetValue("PairRecord", record->ForDevice().get()).Set("ProtocolVersion", "2");
-        if (Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), &status))
+        if (Validate(device, *record, &status))
             return kOk;
         if (status != kInvalidHostIdError)
             return status;
-        // The host still has its record but the device no longer trusts it
-        // (its trust was reset): pair again, as the open clients do, and
-        // validate the new record. Until the user taps "Trust", this fails
-        // with the pairing's own line.
-        if (PairNow(device) != kOk)
-            return kInvalidHostIdError;
-        record = SessionRecord(device, "AMDeviceValidatePairing", &status);
-        if (!record)
+        // The device forgot this host (reset, or unpaired elsewhere): paired
+        // again with the host's identity, as the open clients do.
+        LogLine(Named(device, "AMDeviceValidatePairing") + "the device no longer knows this host; pairing again");
+        status = PairNow(device);
+        if (status != kOk || !device->record)
             return status;
-        Dictionary again;
-        again.SetValue("PairRecord", record->ForDevice().get()).Set("ProtocolVersion", "2");
-        return Ask(device, "AMDeviceValidatePairing", "ValidatePair", again.get(), &status) ? kOk : status;
+        return Validate(device, *device->record, &status) ? kOk : status;
     });
 }
 
