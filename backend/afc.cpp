@@ -3,6 +3,7 @@
 #include "backend/afc_packet.h"
 #include "backend/device.h"
 #include "backend/handle_registry.h"
+#include "backend/timeouts.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -583,7 +584,7 @@ int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connect
         std::unique_ptr<Connection> service = TakeServiceConnection(socket);
         if (!service)
             return static_cast<int>(kInvalidArgument);
-        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : kAfcDefaultTimeout);
+        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : DeviceTimeout());
         afc_connection* opened = OpenAfcConnection(ServiceConnectionPipe(std::move(service)));
         if (!opened)
             return static_cast<int>(kServiceNotConnected);

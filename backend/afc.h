@@ -30,10 +30,6 @@ std::unique_ptr<AfcPipe> PlainSocketPipe(SOCKET socket, unsigned timeoutMillisec
 // A pipe over a service connection of the backend, which it owns.
 std::unique_ptr<AfcPipe> ServiceConnectionPipe(std::unique_ptr<Connection> connection);
 
-// How long one read or write of the file service may wait when the caller
-// gives no timeout.
-constexpr unsigned kAfcDefaultTimeout = 15000;
-
 // Opens a file service connection over `pipe` (the AFCConnectionOpen of a
 // pipe that is not a service socket); the caller closes it with
 // AFCConnectionClose.
