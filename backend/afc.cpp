@@ -720,6 +720,8 @@ int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref) {
     return OnSession(connection, [&](Session& session) { return session.Close(ref); });
 }
 
+size_t LiveAfcObjects() { return g_sessions.size() + g_keyValues.size() + g_directories.size(); }
+
 void CloseAllAfcConnections() {
     for (const std::shared_ptr<Session>& session : g_sessions.TakeAll()) {
         std::lock_guard<std::mutex> guard(session->lock());

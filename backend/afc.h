@@ -52,6 +52,10 @@ int __cdecl AFCFileRefRead(afc_connection* connection, afc_file_ref ref, void* b
 int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref ref, const void* buffer, unsigned int length);
 int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref);
 
+// How many connections, attribute lists and folder listings are handed out
+// and not yet given back.
+size_t LiveAfcObjects();
+
 // Closes every file service connection still open (the backend is shut
 // down); their sockets stay with their owners.
 void CloseAllAfcConnections();
