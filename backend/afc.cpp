@@ -4,6 +4,7 @@
 #include "backend/device.h"
 #include "backend/handle_registry.h"
 #include "backend/lockdown.h"
+#include "backend/timeouts.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -606,7 +607,7 @@ int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connect
             LogLine("AFCConnectionOpen: the device closed the file service's connection");
             return static_cast<int>(kServiceNotConnected);
         }
-        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : kAfcDefaultTimeout);
+        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : DeviceTimeout());
         afc_connection* opened = OpenAfcConnection(ServiceConnectionPipe(std::move(service)));
         if (!opened)
             return static_cast<int>(kServiceNotConnected);
@@ -741,6 +742,8 @@ int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref ref, const 
 int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref) {
     return OnSession(connection, [&](Session& session) { return session.Close(ref); });
 }
+
+size_t LiveAfcObjects() { return g_sessions.size() + g_keyValues.size() + g_directories.size(); }
 
 void CloseAllAfcConnections() {
     for (const std::shared_ptr<Session>& session : g_sessions.TakeAll()) {

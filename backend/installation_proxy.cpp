@@ -5,6 +5,7 @@
 #include "backend/lockdown.h"
 #include "backend/services.h"
 #include "backend/status.h"
+#include "backend/timeouts.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -24,6 +25,9 @@ constexpr int kInstallFailedError = static_cast<int>(0xe8000081u);
 
 // Answers taken for one request before the device is deemed to babble.
 constexpr int kMostAnswers = 100000;
+// A device may think a while between two steps of an installation: the wait
+// for each answer is this many times the backend's usual one.
+constexpr unsigned kSlowStepFactor = 8;
 
 int RefusalCode(const std::string& error) {
     return error == "ApplicationNotInstalled" ? static_cast<int>(kApplicationNotInstalledError) : kInstallFailedError;
@@ -61,6 +65,7 @@ void Relay(am_device_progress_callback callback, CFTypeRef info, void* context) 
 // answer, a lost connection or an endless stream fails.
 int RunCommand(Connection& proxy, const char* command, CFTypeRef request, am_device_progress_callback callback,
                void* context) {
+    proxy.SetTimeout(DeviceTimeout() * kSlowStepFactor);
     if (!SendPlist(proxy, request)) {
         LogLine(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" could not be sent");
         return kWriteError;

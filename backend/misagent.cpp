@@ -22,10 +22,9 @@ int InstallProfile(am_device* device, CFURLRef profileUrl) {
         return kInvalidArgumentError;
     }
     std::string bytes;
-    if (!ReadLocalFile(path, kMostProfileBytes, &bytes) || bytes.empty()) {
-        LogLine(std::wstring(kName) + L": the profile " + path + L" is missing, empty or larger than 1 MiB");
+    // The device library names the refusal in its own log line.
+    if (!ReadLocalFile(path, kMostProfileBytes, &bytes) || bytes.empty())
         return kNotFoundError;
-    }
     std::unique_ptr<Connection> connection = StartDeviceService(device, kService);
     if (!connection)
         return kNotConnectedError;
