@@ -199,21 +199,34 @@ bool IsValid(CFTypeRef value) {
     return height > 0 && height <= plist::kMaxDepth;
 }
 
-// What a copy with mutable parts may make beyond the objects it copies:
-// every place gets its own copy, so a list that names one object from many
-// places is refused past this many copies, and past four per distinct
-// object (the reader's allowance for lists read mutable).
-constexpr size_t kCopyAllowance = size_t{1} << 16;
+// What spelling a value out place by place (a copy with mutable parts, XML
+// text) may make: this many places, and four for each object and each
+// reference the value holds (a tree of distinct objects has one place per
+// reference). A list that names one object from many places, so that its
+// places outgrow what it holds, is refused past that, as the reader refuses
+// such lists read mutable.
+constexpr uint64_t kCopyAllowance = uint64_t{1} << 16;
+
+// The allowance of `value`, whose objects `known` holds (from Height).
+uint64_t AllowanceOf(const std::unordered_map<CFTypeRef, int>& known) {
+    uint64_t held = known.size();
+    for (const auto& object : known) {
+        if (const auto* a = As<__CFArray>(object.first))
+            held += a->items.size();
+        else if (const auto* d = As<__CFDictionary>(object.first))
+            held += 2 * d->entries.size();
+    }
+    return kCopyAllowance + 4 * held;
+}
 
 // A deep copy. Immutable copies are made once per object and shared where
 // the original shares; a mutable one is made for every place, within the
 // allowance.
 class DeepCopier {
   public:
-    DeepCopier(CFOptionFlags mutability, size_t distinct)
+    DeepCopier(CFOptionFlags mutability, uint64_t allowance)
         : m_mutableContainers(mutability != kCFPropertyListImmutable),
-          m_mutableLeaves(mutability == kCFPropertyListMutableContainersAndLeaves),
-          m_left(kCopyAllowance + 4 * distinct) {}
+          m_mutableLeaves(mutability == kCFPropertyListMutableContainersAndLeaves), m_left(allowance) {}
     DeepCopier(const DeepCopier&) = delete;
     DeepCopier& operator=(const DeepCopier&) = delete;
     ~DeepCopier() {
@@ -295,16 +308,50 @@ class DeepCopier {
 
     const bool m_mutableContainers;
     const bool m_mutableLeaves;
-    size_t m_left;
+    uint64_t m_left;
     std::unordered_map<CFTypeRef, CFTypeRef> m_made; // immutable copies, by original; one reference each
 };
+
+// The places of the tree `value` spells out (each object once per place it
+// is named from), counted up to `limit`; `counted` keeps each object's.
+uint64_t Places(CFTypeRef value, uint64_t limit, std::unordered_map<CFTypeRef, uint64_t>* counted) {
+    auto found = counted->find(value);
+    if (found != counted->end())
+        return found->second;
+    uint64_t places = 1;
+    auto add = [&](CFTypeRef child) { places = std::min(limit, places + Places(child, limit, counted)); };
+    if (const auto* a = As<__CFArray>(value)) {
+        for (const void* item : a->items)
+            add(item);
+    } else if (const auto* d = As<__CFDictionary>(value)) {
+        for (const auto& e : d->entries) {
+            add(e.key);
+            add(e.value);
+        }
+    }
+    counted->emplace(value, places);
+    return places;
+}
+
+// Whether the text of a property list, which spells out every place, stays
+// within the allowance of a copy with mutable parts. Values that are no
+// property lists are left to the writer to refuse.
+bool SpelledOutWithinAllowance(CFTypeRef value) {
+    std::unordered_map<CFTypeRef, int> known;
+    const int height = Height(value, 1, &known);
+    if (height <= 0 || height > plist::kMaxDepth)
+        return true;
+    const uint64_t allowance = AllowanceOf(known);
+    std::unordered_map<CFTypeRef, uint64_t> counted;
+    return Places(value, allowance + 1, &counted) <= allowance;
+}
 
 CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability) {
     std::unordered_map<CFTypeRef, int> known;
     const int height = Height(value, 1, &known);
     if (height <= 0 || height > plist::kMaxDepth)
         return nullptr;
-    DeepCopier copier(mutability, known.size());
+    DeepCopier copier(mutability, AllowanceOf(known));
     return copier.Copy(value);
 }
 
@@ -342,8 +389,10 @@ CFDataRef CFPropertyListCreateData(CFAllocatorRef, CFPropertyListRef propertyLis
         std::string bytes;
         bool written = false;
         const ObjectSource source;
+        // XML writes every place out: a binary list that names one object
+        // from many places is refused here, as its mutable copies are.
         if (format == kCFPropertyListXMLFormat_v1_0)
-            written = plist::WriteXml(source, propertyList, &bytes);
+            written = SpelledOutWithinAllowance(propertyList) && plist::WriteXml(source, propertyList, &bytes);
         else if (format == kCFPropertyListBinaryFormat_v1_0)
             written = plist::WriteBinary(source, propertyList, &bytes);
         if (!written) {

@@ -350,6 +350,17 @@ TEST(PropertyListBinary, WalksOverSharedObjectsVisitEachOnce) {
     EXPECT_EQ(CFArrayGetValueAtIndex(top, 0), CFArrayGetValueAtIndex(top, 1));
     EXPECT_TRUE(CFEqual(copy.value, a.plist.value));
 
+    // Written, binary names each object once; XML, which spells out every
+    // place, is refused past the same allowance as mutable copies.
+    Owned binary(CFPropertyListCreateData(nullptr, a.plist.value, kCFPropertyListBinaryFormat_v1_0, 0, nullptr));
+    ASSERT_NE(binary.value, nullptr);
+    EXPECT_LT(CFDataGetLength(static_cast<CFDataRef>(binary.value)), 1000);
+    CFErrorRef error = nullptr;
+    EXPECT_EQ(Owned(CFPropertyListCreateData(nullptr, a.plist.value, kCFPropertyListXMLFormat_v1_0, 0, &error)).value,
+              nullptr);
+    ASSERT_NE(error, nullptr);
+    CFRelease(error);
+
     // Mutable: a copy for every place, so 2^40 of them are refused...
     for (CFOptionFlags mutability : {kCFPropertyListMutableContainers, kCFPropertyListMutableContainersAndLeaves})
         EXPECT_EQ(Owned(CFPropertyListCreateDeepCopy(nullptr, a.plist.value, mutability)).value, nullptr);
@@ -359,6 +370,13 @@ TEST(PropertyListBinary, WalksOverSharedObjectsVisitEachOnce) {
     ASSERT_NE(small.plist.value, nullptr);
     Owned mutableCopy(CFPropertyListCreateDeepCopy(nullptr, small.plist.value, kCFPropertyListMutableContainers));
     ASSERT_NE(mutableCopy.value, nullptr);
+    Owned xml(CFPropertyListCreateData(nullptr, small.plist.value, kCFPropertyListXMLFormat_v1_0, 0, nullptr));
+    ASSERT_NE(xml.value, nullptr);
+    Result reread;
+    Parse(std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(xml.value))),
+                      static_cast<size_t>(CFDataGetLength(static_cast<CFDataRef>(xml.value)))),
+          &reread);
+    EXPECT_TRUE(CFEqual(reread.plist.value, small.plist.value));
     auto mutableTop = static_cast<CFMutableArrayRef>(const_cast<void*>(mutableCopy.value));
     auto first = static_cast<CFMutableArrayRef>(const_cast<void*>(CFArrayGetValueAtIndex(mutableTop, 0)));
     ASSERT_NE(first, CFArrayGetValueAtIndex(mutableTop, 1));
@@ -387,6 +405,16 @@ TEST(PropertyListValues, DeepCopyAndValidityOfWholeTrees) {
         EXPECT_TRUE(CFEqual(copy.value, list.value)) << mutability;
     }
     EXPECT_TRUE(CFPropertyListIsValid(list.value, kCFPropertyListBinaryFormat_v1_0));
+    // One constant named from 200,000 places of one array: held, not
+    // multiplied, so it copies and writes out whole.
+    Owned flags(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    for (int i = 0; i < 200000; ++i)
+        CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(flags.value)), kCFBooleanTrue);
+    EXPECT_NE(
+        Owned(CFPropertyListCreateDeepCopy(nullptr, flags.value, kCFPropertyListMutableContainersAndLeaves)).value,
+        nullptr);
+    EXPECT_NE(Owned(CFPropertyListCreateData(nullptr, flags.value, kCFPropertyListXMLFormat_v1_0, 0, nullptr)).value,
+              nullptr);
 
     Result deepest;
     Parse(NestedBinary(512), &deepest);
