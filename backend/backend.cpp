@@ -2,7 +2,10 @@
 // answers, and the end of everything the backend started.
 #include "backend/backend.h"
 
+#include "backend/afc.h"
+#include "backend/device.h"
 #include "backend/multiplexer.h"
+#include "backend/notifications.h"
 
 namespace backend {
 
@@ -19,6 +22,13 @@ bool MultiplexerAnswers(unsigned timeoutMilliseconds, std::wstring* problem) {
     }
 }
 
-void Shutdown() {}
+void Shutdown() {
+    try {
+        CloseAllAfcConnections();
+        EndNotifications();
+        CloseDeviceConnections();
+    } catch (...) {
+    }
+}
 
 } // namespace backend

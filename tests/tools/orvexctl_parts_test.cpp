@@ -461,7 +461,9 @@ TEST(Doctor, AdviceFollowsWhatWasFound) {
         const wchar_t* expected;
     } cases[] = {
         {false, false, false, 0, L"No vendor device support"},
-        {false, true, true, 1, L"-bit vendor libraries were found"},
+        {false, true, false, 1, L"-bit vendor libraries were found"},
+        {false, true, true, 1, L"with its built-in backend."},
+        {false, false, true, 0, L"No device is attached"},
         {true, true, false, 0, L"does not answer"},
         {true, false, true, 0, L"no device is attached"},
         {true, false, true, 2, L"All in place."},
