@@ -240,7 +240,6 @@ int PairNow(am_device* device) {
         return kUndefinedError;
     }
     device->record = std::make_unique<PairRecord>(record);
-    LogLine(Named(device, "AMDevicePair") + "paired; the pair record is saved with the multiplexer");
     return kOk;
 }
 
@@ -478,7 +477,22 @@ int __cdecl AMDeviceValidatePairing(am_device* device) {
             return status;
         Dictionary fields;
         fields.SetValue("PairRecord", record->ForDevice().get()).Set("ProtocolVersion", "2");
-        return Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), &status) ? kOk : status;
+        if (Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), &status))
+            return kOk;
+        if (status != kInvalidHostIdError)
+            return status;
+        // The host still has its record but the device no longer trusts it
+        // (its trust was reset): pair again, as the open clients do, and
+        // validate the new record. Until the user taps "Trust", this fails
+        // with the pairing's own line.
+        if (PairNow(device) != kOk)
+            return kInvalidHostIdError;
+        record = SessionRecord(device, "AMDeviceValidatePairing", &status);
+        if (!record)
+            return status;
+        Dictionary again;
+        again.SetValue("PairRecord", record->ForDevice().get()).Set("ProtocolVersion", "2");
+        return Ask(device, "AMDeviceValidatePairing", "ValidatePair", again.get(), &status) ? kOk : status;
     });
 }
 
