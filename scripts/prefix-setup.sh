@@ -70,6 +70,15 @@ wine regedit /S "$(winepath -w "$regfile.u16")" >/dev/null 2>&1
 rm -f "$regfile.u16"
 
 if [ "${ORVEX_NO_VENDOR:-}" = 1 ]; then
+    # A documents folder (and the rest of the user's folders) of its own:
+    # Wine links them to the Linux home, where the other prefix's programs
+    # write their daily log too, and the tests read it back.
+    for folder in "$WINEPREFIX"/drive_c/users/*/*; do
+        if [ -L "$folder" ]; then
+            rm -f "$folder"
+            mkdir -p "$folder"
+        fi
+    done
     touch "$WINEPREFIX/.orvex-ready"
     exit 0
 fi

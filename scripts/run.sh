@@ -75,6 +75,7 @@ devicesim() { "$root/scripts/wine-run" "$bin/devicesim.exe" "$@"; }
 # pointed at it.
 serving=
 start_serving() { # log file
+    : >"$1"
     coproc SERVE { exec "$root/scripts/wine-run" "$bin/devicesim.exe" serve >"$1" 2>&1; }
     serving=1
     local waited=0

@@ -264,9 +264,9 @@ class MuxConnection {
         // From here on the connection is a pipe to the device's port.
         m_tracker.SetDeviceOf(m_token, device.deviceId);
         if (port == kLockdownPort) {
-            // Lockdown's replies take the latency and its bytes count for
-            // unplug-after; the services apply the faults themselves.
-            m_stream.AttachDevice(&m_tracker, device.udid);
+            // The link faults are the file service's, as the farm defines
+            // them (latency per file-service request, unplug after N file
+            // bytes): the services apply them, lockdown takes neither.
             LockdownContext context;
             context.tracker = &m_tracker;
             context.ports = &m_server;
