@@ -176,6 +176,19 @@ TEST_F(Wire, AnUnpairedDeviceIsPairedAndItsSessionCallsWork) {
     EXPECT_TRUE(FileServiceAnswers(*files)) << files->lastError();
     files.reset();
     ::closesocket(socket);
+    // A socket closed without its connection taken leaves nothing that a
+    // later socket, of the same number or not, would pick up.
+    SOCKET first = INVALID_SOCKET, second = INVALID_SOCKET;
+    ASSERT_EQ(calls::AMDeviceStartService(device, MakeString("com.apple.afc").get(), &first, nullptr), 0);
+    ::closesocket(first);
+    ASSERT_EQ(calls::AMDeviceStartService(device, MakeString("com.apple.afc").get(), &second, nullptr), 0);
+    std::unique_ptr<Connection> latest = TakeServiceConnection(second);
+    ASSERT_NE(latest, nullptr);
+    EXPECT_EQ(latest->socket(), second);
+    EXPECT_TRUE(FileServiceAnswers(*latest)) << latest->lastError();
+    latest.reset();
+    ::closesocket(second);
+    EXPECT_EQ(TakeServiceConnection(first), nullptr);
     SOCKET none = INVALID_SOCKET;
     EXPECT_EQ(calls::AMDeviceStartService(device, MakeString("com.apple.nothing").get(), &none, nullptr),
               kInvalidServiceError);
