@@ -229,7 +229,9 @@ class Session {
         int code = GiveBackReadAhead(*file);
         if (code != kSuccess)
             return code;
-        if (m_outUsed + length > kMostWrite) {
+        // What was gathered goes before a write that does not fit with it,
+        // and before a large one, which goes out straight from the caller.
+        if (m_outUsed + length > kMostWrite || length >= kMostWrite / 2) {
             code = Flush(*file);
             if (code != kSuccess)
                 return code;

@@ -184,7 +184,17 @@ TEST_F(AfcClientTest, LargeFilesMoveByteForByteInAnyChunks) {
         EXPECT_TRUE(back == bytes);
     }
 
+    // Small and large writes mixed keep their order.
     afc_file_ref ref = 0;
+    ASSERT_EQ(0, AFCFileRefOpen(afc, "/var/mobile/Media/mixed.bin", kWriteOnly, &ref));
+    size_t at = 0;
+    for (size_t size : {size_t(1000), size_t(5u << 20), size_t(3000), size_t(9u << 20), size_t(2048)}) {
+        ASSERT_EQ(0, AFCFileRefWrite(afc, ref, bytes.data() + at, static_cast<unsigned>(size)));
+        at += size;
+    }
+    ASSERT_EQ(0, AFCFileRefClose(afc, ref));
+    EXPECT_TRUE(HostBytes("/var/mobile/Media/mixed.bin") == bytes.substr(0, at));
+
     ASSERT_EQ(0, AFCFileRefOpen(afc, "/var/mobile/Media/part.bin", kWriteOnly, &ref));
     ASSERT_EQ(0, AFCFileRefWrite(afc, ref, bytes.data(), 5000));
     EXPECT_EQ("5000", Info("/var/mobile/Media/part.bin")["st_size"]) << "gathered writes go out before a request";
