@@ -2,6 +2,7 @@
 // answers, and the end of everything the backend started.
 #include "backend/backend.h"
 
+#include "backend/afc.h"
 #include "backend/multiplexer.h"
 
 namespace backend {
@@ -19,6 +20,11 @@ bool MultiplexerAnswers(unsigned timeoutMilliseconds, std::wstring* problem) {
     }
 }
 
-void Shutdown() {}
+void Shutdown() {
+    try {
+        CloseAllAfcConnections();
+    } catch (...) {
+    }
+}
 
 } // namespace backend

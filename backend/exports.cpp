@@ -2,6 +2,7 @@
 // table, one line each, bound to its implementation or to a stub that fails
 // cleanly. The calls the device library makes (ORVEX_AMD_CALLS) are checked
 // against their signatures here.
+#include "backend/afc.h"
 #include "backend/backend.h"
 #include "backend/stubs.h"
 #include "platform/vendor_abi.h"
@@ -20,7 +21,7 @@ ORVEX_AMD_CALLS(ORVEX_DECLARE_CALL_TYPE)
 // signature.
 namespace stubs {
 #define ORVEX_BACKEND_STUB(result, name, params)                                                                       \
-    result __cdecl name params { return Failed<result>(); }
+    [[maybe_unused]] result __cdecl name params { return Failed<result>(); }
 ORVEX_AMD_CALLS(ORVEX_BACKEND_STUB)
 #undef ORVEX_BACKEND_STUB
 } // namespace stubs
@@ -63,32 +64,32 @@ const Export kExports[] = {
     ORVEX_STUB(AMDeviceStopSession),
     ORVEX_STUB(AMDeviceRelease),
     ORVEX_STUB(AMDeviceRetain),
-    ORVEX_STUB(AFCConnectionOpen),
-    ORVEX_STUB(AFCDeviceInfoOpen),
-    ORVEX_STUB(AFCDirectoryOpen),
-    ORVEX_STUB(AFCDirectoryRead),
-    ORVEX_STUB(AFCDirectoryClose),
-    ORVEX_STUB(AFCDirectoryCreate),
-    ORVEX_STUB(AFCRemovePath),
-    ORVEX_STUB(AFCRenamePath),
+    ORVEX_CALL(AFCConnectionOpen, backend::AFCConnectionOpen),
+    ORVEX_CALL(AFCDeviceInfoOpen, backend::AFCDeviceInfoOpen),
+    ORVEX_CALL(AFCDirectoryOpen, backend::AFCDirectoryOpen),
+    ORVEX_CALL(AFCDirectoryRead, backend::AFCDirectoryRead),
+    ORVEX_CALL(AFCDirectoryClose, backend::AFCDirectoryClose),
+    ORVEX_CALL(AFCDirectoryCreate, backend::AFCDirectoryCreate),
+    ORVEX_CALL(AFCRemovePath, backend::AFCRemovePath),
+    ORVEX_CALL(AFCRenamePath, backend::AFCRenamePath),
     ORVEX_ERROR_STUB(AFCLinkPath),
-    ORVEX_STUB(AFCFileRefOpen),
-    ORVEX_STUB(AFCFileRefRead),
-    ORVEX_STUB(AFCFileRefWrite),
+    ORVEX_CALL(AFCFileRefOpen, backend::AFCFileRefOpen),
+    ORVEX_CALL(AFCFileRefRead, backend::AFCFileRefRead),
+    ORVEX_CALL(AFCFileRefWrite, backend::AFCFileRefWrite),
     ORVEX_ERROR_STUB(AFCFileRefSeek),
     ORVEX_ERROR_STUB(AFCFileRefTell),
     ORVEX_ERROR_STUB(AFCFileRefSetFileSize),
     ORVEX_ERROR_STUB(AFCFileRefLock),
     ORVEX_ERROR_STUB(AFCFileRefUnlock),
-    ORVEX_STUB(AFCFileRefClose),
-    ORVEX_STUB(AFCFileInfoOpen),
-    ORVEX_STUB(AFCKeyValueRead),
-    ORVEX_STUB(AFCKeyValueClose),
+    ORVEX_CALL(AFCFileRefClose, backend::AFCFileRefClose),
+    ORVEX_CALL(AFCFileInfoOpen, backend::AFCFileInfoOpen),
+    ORVEX_CALL(AFCKeyValueRead, backend::AFCKeyValueRead),
+    ORVEX_CALL(AFCKeyValueClose, backend::AFCKeyValueClose),
     ORVEX_NULL_STUB(AFCConnectionGetContext),
     ORVEX_ERROR_STUB(AFCConnectionGetFSBlockSize),
     ORVEX_ERROR_STUB(AFCConnectionGetIOTimeout),
     ORVEX_ERROR_STUB(AFCConnectionGetSocketBlockSize),
-    ORVEX_STUB(AFCConnectionClose),
+    ORVEX_CALL(AFCConnectionClose, backend::AFCConnectionClose),
     ORVEX_NULL_STUB(AMDServiceConnectionGetSecureIOContext),
     ORVEX_ERROR_STUB(AFCConnectionSetSecureContext),
     ORVEX_ERROR_STUB(AMRestoreRegisterForDeviceNotifications),

@@ -119,12 +119,12 @@ bool AfcFile::Write(const void* buffer, unsigned int length) {
     return m_open && vendor::AFCFileRefWrite(m_connection, m_file, buffer, length) == 0;
 }
 
-void AfcFile::Close() {
-    if (m_open)
-        vendor::AFCFileRefClose(m_connection, m_file);
+bool AfcFile::Close() {
+    const bool closed = !m_open || vendor::AFCFileRefClose(m_connection, m_file) == 0;
     m_open = false;
     m_file = 0;
     m_connection = nullptr;
+    return closed;
 }
 
 bool DeviceFiles::Open(const wchar_t* identifier) {

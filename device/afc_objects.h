@@ -76,7 +76,9 @@ class AfcFile {
     // asked for. `*got` is 0 at the end of the file.
     bool Read(void* buffer, unsigned int wanted, unsigned int* got);
     bool Write(const void* buffer, unsigned int length);
-    void Close();
+    // Closes the file; false when the device reports a failure, which may
+    // be that of a write it took in earlier (true when nothing was open).
+    bool Close();
 
   private:
     afc_connection* m_connection = nullptr;

@@ -195,6 +195,12 @@ int UploadOneFile(const wchar_t* identifier, afc_connection* connection, const s
         moved += got;
         report.Report(moved);
     }
+    // The device may take writes in and store them later: the close tells
+    // whether the last of them arrived.
+    if (!device.Close()) {
+        WriteDailyLog(L"文件上传时写入失败！");
+        return 0;
+    }
     return 1;
 }
 

@@ -4,14 +4,17 @@
 // the payload.
 #pragma once
 
+#include "backend/afc_packet.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace simwire {
 
-constexpr size_t kAfcHeaderSize = 40;
-extern const char kAfcMagic[8];
+// The framing is the product's own (backend/afc_packet.h).
+constexpr size_t kAfcHeaderSize = backend::afc::kHeaderSize;
+inline constexpr const char (&kAfcMagic)[8] = backend::afc::kMagic;
 
 // The largest packet taken from a client; a longer one closes the connection.
 constexpr uint64_t kMostAfcPacket = 32u * 1024 * 1024;
@@ -45,20 +48,14 @@ enum Operation : uint64_t {
 enum LinkKind : uint64_t { kHardLink = 1, kSymbolicLink = 2 };
 } // namespace afc
 
-struct AfcHeader {
-    uint64_t entireLength = 0; // header + parameters + payload
-    uint64_t thisLength = 0;   // header + parameters
-    uint64_t number = 0;
-    uint64_t operation = 0;
-};
-
-void PutLittle64(unsigned char* out, uint64_t value);
-uint64_t GetLittle64(const unsigned char* in);
+using AfcHeader = backend::afc::Header;
+using backend::afc::GetLittle64;
+using backend::afc::PutLittle64;
 
 // Writes the header into 40 bytes at `out`.
-void EncodeAfcHeader(const AfcHeader& header, unsigned char* out);
+inline void EncodeAfcHeader(const AfcHeader& header, unsigned char* out) { backend::afc::EncodeHeader(header, out); }
 // Reads a header; false when the magic is wrong or the lengths disagree
 // (this length below the header or above the whole length).
-bool DecodeAfcHeader(const unsigned char* in, AfcHeader* out);
+inline bool DecodeAfcHeader(const unsigned char* in, AfcHeader* out) { return backend::afc::DecodeHeader(in, out); }
 
 } // namespace simwire

@@ -15,42 +15,6 @@
 
 namespace simwire {
 
-const char kAfcMagic[8] = {'C', 'F', 'A', '6', 'L', 'P', 'A', 'A'};
-
-void PutLittle64(unsigned char* out, uint64_t value) {
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint64_t GetLittle64(const unsigned char* in) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | in[i];
-    return value;
-}
-
-void EncodeAfcHeader(const AfcHeader& header, unsigned char* out) {
-    std::memcpy(out, kAfcMagic, sizeof kAfcMagic);
-    PutLittle64(out + 8, header.entireLength);
-    PutLittle64(out + 16, header.thisLength);
-    PutLittle64(out + 24, header.number);
-    PutLittle64(out + 32, header.operation);
-}
-
-bool DecodeAfcHeader(const unsigned char* in, AfcHeader* out) {
-    if (std::memcmp(in, kAfcMagic, sizeof kAfcMagic) != 0)
-        return false;
-    AfcHeader h;
-    h.entireLength = GetLittle64(in + 8);
-    h.thisLength = GetLittle64(in + 16);
-    h.number = GetLittle64(in + 24);
-    h.operation = GetLittle64(in + 32);
-    if (h.thisLength < kAfcHeaderSize || h.thisLength > h.entireLength)
-        return false;
-    *out = h;
-    return true;
-}
-
 namespace {
 
 using simfarm::DeviceState;
