@@ -3,7 +3,9 @@
 #include "backend/backend.h"
 
 #include "backend/afc.h"
+#include "backend/device.h"
 #include "backend/multiplexer.h"
+#include "backend/notifications.h"
 
 namespace backend {
 
@@ -23,6 +25,8 @@ bool MultiplexerAnswers(unsigned timeoutMilliseconds, std::wstring* problem) {
 void Shutdown() {
     try {
         CloseAllAfcConnections();
+        EndNotifications();
+        CloseDeviceConnections();
     } catch (...) {
     }
 }

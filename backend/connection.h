@@ -35,8 +35,9 @@ class Connection {
     // How long one read or write may wait (milliseconds).
     void SetTimeout(unsigned milliseconds);
     SOCKET socket() const;
-    // Gives up the socket: the caller closes it; TLS state stays with this
-    // object until it is destroyed.
+    // Gives up the ownership of the socket: the caller closes it, after this
+    // object is destroyed. The connection goes on reading and writing on it
+    // (TLS state stays here), but never closes it.
     SOCKET ReleaseSocket();
     const std::string& lastError() const;
 
@@ -49,6 +50,8 @@ class Connection {
 // Property-list messages of lockdown and the property-list services: a
 // 4-byte big-endian length, then the list (sent as XML; XML or binary read).
 // Values are the value library's; a received one is owned by the caller.
+// A message longer than kMaxPlistMessage is refused both ways.
+constexpr uint32_t kMaxPlistMessage = 4u << 20;
 bool SendPlist(Connection& connection, CFTypeRef message);
 CFTypeRef ReceivePlist(Connection& connection, std::string* error);
 

@@ -4,6 +4,7 @@
 // against their signatures here.
 #include "backend/afc.h"
 #include "backend/backend.h"
+#include "backend/device_calls.h"
 #include "backend/stubs.h"
 #include "platform/vendor_abi.h"
 
@@ -47,23 +48,23 @@ struct Export {
 
 // clang-format off
 const Export kExports[] = {
-    ORVEX_STUB(AMDeviceNotificationSubscribe),
-    ORVEX_STUB(AMDeviceNotificationUnsubscribe),
+    ORVEX_CALL(AMDeviceNotificationSubscribe, calls::AMDeviceNotificationSubscribe),
+    ORVEX_CALL(AMDeviceNotificationUnsubscribe, calls::AMDeviceNotificationUnsubscribe),
     ORVEX_ERROR_STUB(AMDeviceGetConnectionID),
-    ORVEX_STUB(AMDeviceCopyDeviceIdentifier),
-    ORVEX_STUB(AMDeviceConnect),
-    ORVEX_STUB(AMDeviceIsPaired),
-    ORVEX_STUB(AMDevicePair),
-    ORVEX_STUB(AMDeviceValidatePairing),
-    ORVEX_STUB(AMDeviceStartSession),
-    ORVEX_STUB(AMDeviceCopyValue),
-    ORVEX_STUB(AMDeviceSetValue),
-    ORVEX_STUB(AMDeviceStartService),
+    ORVEX_CALL(AMDeviceCopyDeviceIdentifier, calls::AMDeviceCopyDeviceIdentifier),
+    ORVEX_CALL(AMDeviceConnect, calls::AMDeviceConnect),
+    ORVEX_CALL(AMDeviceIsPaired, calls::AMDeviceIsPaired),
+    ORVEX_CALL(AMDevicePair, calls::AMDevicePair),
+    ORVEX_CALL(AMDeviceValidatePairing, calls::AMDeviceValidatePairing),
+    ORVEX_CALL(AMDeviceStartSession, calls::AMDeviceStartSession),
+    ORVEX_CALL(AMDeviceCopyValue, calls::AMDeviceCopyValue),
+    ORVEX_CALL(AMDeviceSetValue, calls::AMDeviceSetValue),
+    ORVEX_CALL(AMDeviceStartService, calls::AMDeviceStartService),
     ORVEX_ERROR_STUB(AMDeviceStartServiceWithOptions),
     ORVEX_STUB(AMDeviceInstallProvisioningProfile),
-    ORVEX_STUB(AMDeviceStopSession),
-    ORVEX_STUB(AMDeviceRelease),
-    ORVEX_STUB(AMDeviceRetain),
+    ORVEX_CALL(AMDeviceStopSession, calls::AMDeviceStopSession),
+    ORVEX_CALL(AMDeviceRelease, calls::AMDeviceRelease),
+    ORVEX_CALL(AMDeviceRetain, calls::AMDeviceRetain),
     ORVEX_CALL(AFCConnectionOpen, backend::AFCConnectionOpen),
     ORVEX_CALL(AFCDeviceInfoOpen, backend::AFCDeviceInfoOpen),
     ORVEX_CALL(AFCDirectoryOpen, backend::AFCDirectoryOpen),
@@ -101,7 +102,7 @@ const Export kExports[] = {
     ORVEX_NULL_STUB(AMRestoreCreatePathsForBundle),
     ORVEX_ERROR_STUB(AMRestoreModeDeviceReboot),
     ORVEX_ERROR_STUB(AMDeviceEnterRecovery),
-    ORVEX_STUB(AMDeviceDisconnect),
+    ORVEX_CALL(AMDeviceDisconnect, calls::AMDeviceDisconnect),
     ORVEX_ERROR_STUB(AMDeviceDeactivate),
     ORVEX_ERROR_STUB(AMDeviceActivate),
     ORVEX_ERROR_STUB(AMDeviceRemoveValue),

@@ -1,6 +1,7 @@
 #include "backend/multiplexer.h"
 
 #include "backend/backend.h"
+#include "backend/timeouts.h"
 
 #include "platform/text.h"
 
@@ -156,187 +157,6 @@ int CountListedDevices(const std::string& body) {
     return open.empty() ? count : -1;
 }
 
-bool SplitMultiplexerAddress(const std::wstring& address, std::string* host, std::string* port, std::wstring* error) {
-    if (address.compare(0, 5, L"UNIX:") == 0) {
-        *error = L"a Unix socket, which a Windows program cannot use";
-        return false;
-    }
-    std::wstring h, p;
-    if (!address.empty() && address[0] == L'[') {
-        size_t close = address.find(L"]:");
-        if (close == std::wstring::npos) {
-            *error = L"not [ADDRESS]:PORT";
-            return false;
-        }
-        h = address.substr(1, close - 1);
-        p = address.substr(close + 2);
-    } else {
-        size_t colon = address.rfind(L':');
-        if (colon == std::wstring::npos || address.find(L':') != colon) {
-            *error = L"not HOST:PORT";
-            return false;
-        }
-        h = address.substr(0, colon);
-        p = address.substr(colon + 1);
-    }
-    if (h.empty() || p.empty() || p.size() > 5 || p.find_first_not_of(L"0123456789") != std::wstring::npos ||
-        std::stoul(p) == 0 || std::stoul(p) > 65535) {
-        *error = L"not HOST:PORT";
-        return false;
-    }
-    *host = WideToUtf8(h.c_str());
-    *port = WideToUtf8(p.c_str());
-    return true;
-}
-
-namespace {
-
-// Owns a socket and the Windows Sockets start that goes with it.
-class Connection {
-  public:
-    Connection() { m_started = ::WSAStartup(MAKEWORD(2, 2), &m_data) == 0; }
-    ~Connection() {
-        if (m_socket != INVALID_SOCKET)
-            ::closesocket(m_socket);
-        if (m_started)
-            ::WSACleanup();
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    bool started() const { return m_started; }
-    SOCKET& socket() { return m_socket; }
-
-  private:
-    WSADATA m_data{};
-    bool m_started = false;
-    SOCKET m_socket = INVALID_SOCKET;
-};
-
-// What getaddrinfo gives, given back by its holder.
-struct AddressList {
-    addrinfo* first = nullptr;
-    AddressList() = default;
-    ~AddressList() {
-        if (first)
-            ::freeaddrinfo(first);
-    }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-};
-
-// Milliseconds left until `deadline` (a GetTickCount value), 0 when past.
-DWORD Left(DWORD deadline) {
-    DWORD now = ::GetTickCount();
-    return static_cast<int32_t>(deadline - now) > 0 ? deadline - now : 0;
-}
-
-// Waits until the socket can be written (`write`) or read; false on time-out.
-bool WaitFor(SOCKET s, bool write, DWORD deadline) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    fd_set failed;
-    FD_ZERO(&failed);
-    FD_SET(s, &failed);
-    DWORD left = Left(deadline);
-    timeval wait{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
-    int n = ::select(0, write ? nullptr : &set, write ? &set : nullptr, &failed, &wait);
-    return n > 0 && FD_ISSET(s, &set);
-}
-
-std::wstring SocketError(const wchar_t* what) {
-    return what + std::wstring(L" (error ") + std::to_wstring(::WSAGetLastError()) + L")";
-}
-
-// Connects to one address; `problem` says why not.
-bool ConnectTo(Connection& c, const addrinfo& address, DWORD deadline, std::wstring* problem) {
-    if (c.socket() != INVALID_SOCKET) {
-        ::closesocket(c.socket());
-        c.socket() = INVALID_SOCKET;
-    }
-    SOCKET s = ::socket(address.ai_family, address.ai_socktype, address.ai_protocol);
-    if (s == INVALID_SOCKET) {
-        *problem = SocketError(L"no socket");
-        return false;
-    }
-    c.socket() = s;
-    u_long nonBlocking = 1;
-    ::ioctlsocket(s, FIONBIO, &nonBlocking);
-    if (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0)
-        return true;
-    if (::WSAGetLastError() != WSAEWOULDBLOCK) {
-        *problem = SocketError(L"nothing listens there");
-        return false;
-    }
-    if (!WaitFor(s, true, deadline)) {
-        int error = 0;
-        int size = sizeof error;
-        ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-        *problem = error ? L"nothing listens there (error " + std::to_wstring(error) + L")"
-                         : std::wstring(L"no connection within the time allowed");
-        return false;
-    }
-    return true;
-}
-
-// Connects to the first of the host's addresses that takes the connection
-// ("localhost" may name ::1 before 127.0.0.1).
-bool Connect(Connection& c, const std::string& host, const std::string& port, DWORD deadline, std::wstring* problem) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    AddressList addresses;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses.first) != 0 || !addresses.first) {
-        *problem = L"the address cannot be resolved";
-        return false;
-    }
-    *problem = L"no connection within the time allowed";
-    for (const addrinfo* address = addresses.first; address && Left(deadline) > 0; address = address->ai_next) {
-        if (ConnectTo(c, *address, deadline, problem))
-            return true;
-    }
-    return false;
-}
-
-bool SendAll(SOCKET s, const std::string& bytes, DWORD deadline) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        if (!WaitFor(s, true, deadline))
-            return false;
-        int n = ::send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0 && ::WSAGetLastError() != WSAEWOULDBLOCK)
-            return false;
-        if (n > 0)
-            sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Reads exactly `size` bytes into `out`; false on time-out or a closed link.
-bool ReceiveExactly(SOCKET s, size_t size, std::string* out, DWORD deadline) {
-    out->clear();
-    char buffer[4096];
-    while (out->size() < size) {
-        if (!WaitFor(s, false, deadline))
-            return false;
-        int want = static_cast<int>(std::min(sizeof buffer, size - out->size()));
-        int n = ::recv(s, buffer, want, 0);
-        if (n == 0)
-            return false;
-        if (n < 0) {
-            if (::WSAGetLastError() == WSAEWOULDBLOCK)
-                continue;
-            return false;
-        }
-        out->append(buffer, static_cast<size_t>(n));
-    }
-    return true;
-}
-
-} // namespace
-
 std::wstring MultiplexerAddress() {
     wchar_t value[512] = {};
     DWORD n = ::GetEnvironmentVariableW(kMultiplexerVariable, value, 512);
@@ -351,21 +171,22 @@ MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseco
     std::string host, port;
     if (!SplitMultiplexerAddress(answer.address, &host, &port, &answer.problem))
         return answer;
-    Connection c;
+    Socket c;
     if (!c.started()) {
         answer.problem = L"Windows Sockets did not start";
         return answer;
     }
     const DWORD deadline = ::GetTickCount() + timeoutMilliseconds;
-    if (!Connect(c, host, port, deadline, &answer.problem))
+    if (!ConnectTo(c, host, port, deadline, &answer.problem))
         return answer;
     const uint32_t tag = 1;
-    if (!SendAll(c.socket(), ListDevicesRequest(tag), deadline)) {
+    const std::string request = ListDevicesRequest(tag);
+    if (!SendAll(c.get(), request.data(), request.size(), deadline)) {
         answer.problem = L"the request could not be sent";
         return answer;
     }
-    std::string header;
-    if (!ReceiveExactly(c.socket(), kHeaderSize, &header, deadline)) {
+    std::string header(kHeaderSize, '\0');
+    if (!ReceiveExactly(c.get(), header.data(), header.size(), deadline)) {
         answer.problem = L"no answer within the time allowed";
         return answer;
     }
@@ -374,8 +195,8 @@ MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseco
         answer.problem = L"the answer is not a multiplexer reply";
         return answer;
     }
-    std::string body;
-    if (!ReceiveExactly(c.socket(), length - kHeaderSize, &body, deadline)) {
+    std::string body(length - kHeaderSize, '\0');
+    if (!ReceiveExactly(c.get(), body.data(), body.size(), deadline)) {
         answer.problem = L"the answer ended early";
         return answer;
     }
@@ -388,6 +209,198 @@ MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseco
     answer.devices = devices;
     answer.problem.clear();
     return answer;
+}
+
+// ---- the multiplexer client ----------------------------------------------------
+
+std::unique_ptr<MuxChannel> MuxChannel::Open(unsigned timeoutMilliseconds, std::string* error) {
+    std::unique_ptr<MuxChannel> channel(new MuxChannel());
+    channel->m_timeout = timeoutMilliseconds;
+    const std::wstring address = MultiplexerAddress();
+    std::string host, port;
+    std::wstring problem;
+    if (!channel->m_socket.started())
+        problem = L"Windows Sockets did not start";
+    else if (SplitMultiplexerAddress(address, &host, &port, &problem) &&
+             ConnectTo(channel->m_socket, host, port, DeadlineIn(timeoutMilliseconds), &problem))
+        return channel;
+    *error = "the multiplexer at " + WideToUtf8(address.c_str()) + ": " + WideToUtf8(problem.c_str());
+    return nullptr;
+}
+
+bool MuxChannel::Send(const char* type, CFDictionaryRef fields, uint32_t tag, std::string* error) {
+    Owned<CFMutableDictionaryRef> request(fields ? CFDictionaryCreateMutableCopy(nullptr, 0, fields)
+                                                 : CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
+                                                                             &kCFTypeDictionaryValueCallBacks));
+    if (!request) {
+        *error = "no memory for a multiplexer request";
+        return false;
+    }
+    Dictionary names;
+    names.Set("MessageType", type).Set("ClientVersionString", "OrvexDevice").Set("ProgName", "OrvexDevice");
+    names.SetInteger("kLibUSBMuxVersion", 3);
+    for (const char* key : {"MessageType", "ClientVersionString", "ProgName", "kLibUSBMuxVersion"})
+        CFDictionarySetValue(request.get(), MakeString(key).get(), Find(names.get(), key));
+    const std::string body = XmlOf(request.get());
+    if (body.empty() || body.size() > kMaxMultiplexerMessage - kHeaderSize) {
+        *error = "a multiplexer request could not be written";
+        return false;
+    }
+    std::string message;
+    PutWord(&message, static_cast<uint32_t>(kHeaderSize + body.size()));
+    PutWord(&message, kPlistVersion);
+    PutWord(&message, kPlistMessage);
+    PutWord(&message, tag);
+    message += body;
+    if (!SendAll(m_socket.get(), message.data(), message.size(), DeadlineIn(m_timeout))) {
+        *error = std::string("the multiplexer did not take the request ") + type;
+        return false;
+    }
+    return true;
+}
+
+MuxChannel::Next MuxChannel::Receive(unsigned waitMilliseconds, Owned<CFDictionaryRef>* message, uint32_t* tag,
+                                     std::string* error) {
+    if (!WaitFor(m_socket.get(), false, DeadlineIn(waitMilliseconds)))
+        return Next::Quiet;
+    const DWORD deadline = DeadlineIn(m_timeout);
+    unsigned char header[kHeaderSize];
+    if (!ReceiveExactly(m_socket.get(), header, sizeof header, deadline)) {
+        *error = "the multiplexer closed the connection or stopped answering";
+        return Next::Failed;
+    }
+    const uint32_t length = Word(header);
+    if (length < kHeaderSize || length > kMaxMultiplexerMessage || Word(header + 4) != kPlistVersion ||
+        Word(header + 8) != kPlistMessage) {
+        *error = "the multiplexer sent a message of length " + std::to_string(length) + " that is not taken";
+        return Next::Failed;
+    }
+    std::string body(length - kHeaderSize, '\0');
+    if (!ReceiveExactly(m_socket.get(), body.data(), body.size(), deadline)) {
+        *error = "the multiplexer's message ended early";
+        return Next::Failed;
+    }
+    Owned<CFTypeRef> parsed = ParsePlist(body.data(), body.size());
+    if (!IsDictionary(parsed.get())) {
+        *error = "the multiplexer's message is not a property-list dictionary";
+        return Next::Failed;
+    }
+    *tag = Word(header + 12);
+    message->reset(static_cast<CFDictionaryRef>(parsed.release()));
+    return Next::Message;
+}
+
+Owned<CFDictionaryRef> MuxChannel::Exchange(const char* type, CFDictionaryRef fields, std::string* error) {
+    const uint32_t tag = ++m_lastTag;
+    if (!Send(type, fields, tag, error))
+        return Owned<CFDictionaryRef>();
+    Owned<CFDictionaryRef> reply;
+    uint32_t replyTag = 0;
+    Next next = Receive(m_timeout, &reply, &replyTag, error);
+    if (next == Next::Quiet)
+        *error = std::string("the multiplexer did not answer ") + type + " in time";
+    else if (next == Next::Message && replyTag != tag)
+        *error = std::string("the multiplexer answered ") + type + " with another tag";
+    else if (next == Next::Message)
+        return reply;
+    return Owned<CFDictionaryRef>();
+}
+
+int64_t ResultNumber(CFDictionaryRef reply) {
+    int64_t number = -1;
+    if (TextOf(reply, "MessageType") != "Result" || !IntegerOf(reply, "Number", &number))
+        return -1;
+    return number;
+}
+
+bool DeviceOfMessage(CFDictionaryRef message, MuxDevice* device) {
+    int64_t id = 0;
+    if (!IntegerOf(message, "DeviceID", &id) || id <= 0 || id > UINT32_MAX)
+        return false;
+    MuxDevice found;
+    found.id = static_cast<uint32_t>(id);
+    CFTypeRef properties = Find(message, "Properties");
+    if (IsDictionary(properties))
+        found.udid = TextOf(static_cast<CFDictionaryRef>(properties), "SerialNumber");
+    *device = found;
+    return true;
+}
+
+namespace {
+
+Owned<CFDictionaryRef> AskOnce(const char* type, CFDictionaryRef fields, std::string* error) {
+    std::unique_ptr<MuxChannel> channel = MuxChannel::Open(MultiplexerTimeout(), error);
+    return channel ? channel->Exchange(type, fields, error) : Owned<CFDictionaryRef>();
+}
+
+} // namespace
+
+bool ListDevices(std::vector<MuxDevice>* devices, std::string* error) {
+    Owned<CFDictionaryRef> reply = AskOnce("ListDevices", nullptr, error);
+    if (!reply)
+        return false;
+    CFTypeRef list = Find(reply.get(), "DeviceList");
+    if (!list || CFGetTypeID(list) != CFArrayGetTypeID()) {
+        *error = "the multiplexer's device list is missing";
+        return false;
+    }
+    std::vector<MuxDevice> found;
+    const CFIndex count = CFArrayGetCount(static_cast<CFArrayRef>(list));
+    for (CFIndex i = 0; i < count; ++i) {
+        MuxDevice device;
+        CFTypeRef entry = CFArrayGetValueAtIndex(static_cast<CFArrayRef>(list), i);
+        if (IsDictionary(entry) && DeviceOfMessage(static_cast<CFDictionaryRef>(entry), &device) &&
+            !device.udid.empty())
+            found.push_back(device);
+    }
+    *devices = std::move(found);
+    return true;
+}
+
+bool ReadBuid(std::string* buid, std::string* error) {
+    Owned<CFDictionaryRef> reply = AskOnce("ReadBUID", nullptr, error);
+    if (!reply)
+        return false;
+    std::string text = TextOf(reply.get(), "BUID");
+    if (text.empty()) {
+        *error = "the multiplexer gave no system identifier";
+        return false;
+    }
+    *buid = text;
+    return true;
+}
+
+Record ReadPairRecord(const std::string& udid, Owned<CFDictionaryRef>* record, std::string* error) {
+    Dictionary fields;
+    fields.Set("PairRecordID", udid);
+    Owned<CFDictionaryRef> reply = AskOnce("ReadPairRecord", fields.get(), error);
+    if (!reply)
+        return Record::Failed;
+    if (ResultNumber(reply.get()) > 0)
+        return Record::Missing;
+    const std::string bytes = BytesOf(reply.get(), "PairRecordData");
+    Owned<CFTypeRef> parsed = ParsePlist(bytes.data(), bytes.size());
+    if (!IsDictionary(parsed.get())) {
+        *error = "the multiplexer's pair record for " + udid + " is not a property-list dictionary";
+        return Record::Failed;
+    }
+    record->reset(static_cast<CFDictionaryRef>(parsed.release()));
+    return Record::Found;
+}
+
+bool SavePairRecord(const std::string& udid, uint32_t deviceId, CFDictionaryRef record, std::string* error) {
+    const std::string bytes = XmlOf(record);
+    Dictionary fields;
+    fields.Set("PairRecordID", udid).SetData("PairRecordData", bytes).SetInteger("DeviceID", deviceId);
+    Owned<CFDictionaryRef> reply = AskOnce("SavePairRecord", fields.get(), error);
+    if (!reply)
+        return false;
+    const int64_t number = ResultNumber(reply.get());
+    if (number != 0) {
+        *error = "the multiplexer did not save the pair record (result " + std::to_string(number) + ")";
+        return false;
+    }
+    return true;
 }
 
 } // namespace backend

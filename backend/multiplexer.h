@@ -6,8 +6,13 @@
 // property list.
 #pragma once
 
+#include "backend/cf.h"
+#include "backend/socket.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace backend {
 
@@ -27,9 +32,6 @@ struct MultiplexerAnswer {
 // for its device list, waiting `timeoutMilliseconds` at most in all.
 MultiplexerAnswer AskMultiplexer(std::wstring address, unsigned timeoutMilliseconds);
 
-// HOST:PORT or [IPV6]:PORT into its parts; false with the reason otherwise.
-bool SplitMultiplexerAddress(const std::wstring& address, std::string* host, std::string* port, std::wstring* error);
-
 // The whole ListDevices request, header included.
 std::string ListDevicesRequest(uint32_t tag);
 
@@ -41,5 +43,56 @@ uint32_t ReplyLength(const unsigned char header[16], uint32_t tag);
 // XML property list, or -1 when there is none or the text is not such a
 // list.
 int CountListedDevices(const std::string& body);
+
+// ---- the multiplexer client ----------------------------------------------------
+
+constexpr uint16_t kLockdownPort = 62078;
+
+// One connection to the multiplexer speaking its property-list messages,
+// until a Connect turns it into a pipe to a device (Release).
+class MuxChannel {
+  public:
+    // Connects within `timeoutMilliseconds`; null with the reason otherwise.
+    static std::unique_ptr<MuxChannel> Open(unsigned timeoutMilliseconds, std::string* error);
+
+    // Sends the request `type` with the fields of `fields` (may be null) and
+    // the client's names, and reads the reply to it within the timeout:
+    // owned, null with the reason on failure.
+    Owned<CFDictionaryRef> Exchange(const char* type, CFDictionaryRef fields, std::string* error);
+    bool Send(const char* type, CFDictionaryRef fields, uint32_t tag, std::string* error);
+
+    enum class Next { Message, Quiet, Failed };
+    // The next message: Quiet when nothing starts to come within
+    // `waitMilliseconds`; once it starts, the whole of it within the timeout.
+    Next Receive(unsigned waitMilliseconds, Owned<CFDictionaryRef>* message, uint32_t* tag, std::string* error);
+
+    SOCKET socket() const { return m_socket.get(); }
+    SOCKET Release() { return m_socket.release(); }
+
+  private:
+    MuxChannel() = default;
+    Socket m_socket;
+    unsigned m_timeout = 0;
+    uint32_t m_lastTag = 0;
+};
+
+// A `Result` reply's number; -1 when the reply is no result.
+int64_t ResultNumber(CFDictionaryRef reply);
+
+struct MuxDevice {
+    uint32_t id = 0;
+    std::string udid;
+};
+// The device of an `Attached` message (or a DeviceList entry); false when
+// it names none.
+bool DeviceOfMessage(CFDictionaryRef message, MuxDevice* device);
+
+bool ListDevices(std::vector<MuxDevice>* devices, std::string* error);
+// The host's system identifier.
+bool ReadBuid(std::string* buid, std::string* error);
+enum class Record { Found, Missing, Failed };
+// The pair record of `udid` as the multiplexer keeps it (a dictionary).
+Record ReadPairRecord(const std::string& udid, Owned<CFDictionaryRef>* record, std::string* error);
+bool SavePairRecord(const std::string& udid, uint32_t deviceId, CFDictionaryRef record, std::string* error);
 
 } // namespace backend

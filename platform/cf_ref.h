@@ -9,7 +9,14 @@
 
 #include <utility>
 
-template <typename T> class CFRef {
+// The vendor's value library, bound at run time: what a CFRef releases
+// through unless told otherwise.
+struct BoundValueLibrary {
+    static void Retain(CFTypeRef value) { vendor::CFRetain(value); }
+    static void Release(CFTypeRef value) { vendor::CFRelease(value); }
+};
+
+template <typename T, typename Library = BoundValueLibrary> class CFRef {
   public:
     CFRef() = default;
     // Takes over an owned value (null allowed).
@@ -17,7 +24,7 @@ template <typename T> class CFRef {
     // Retains a borrowed value and owns that reference.
     static CFRef Retain(T borrowed) {
         if (borrowed)
-            vendor::CFRetain(borrowed);
+            Library::Retain(borrowed);
         return CFRef(borrowed);
     }
     ~CFRef() { reset(); }
@@ -37,7 +44,7 @@ template <typename T> class CFRef {
     void reset(T owned = nullptr) {
         T old = std::exchange(m_value, owned);
         if (old)
-            vendor::CFRelease(old);
+            Library::Release(old);
     }
     // For out-parameters of Copy calls: releases the current value and
     // returns the address to receive the new one.

@@ -39,8 +39,9 @@ TEST(Exports, EveryDeviceLibraryNameHasAnEntryAndNoOtherNameHas) {
 }
 
 TEST(Exports, CallsGivenNoDeviceFailCleanly) {
-    for (const char* name : {"AMDeviceConnect", "AMDeviceIsPaired", "AMDevicePair", "AMDeviceValidatePairing",
-                             "AMDeviceStartSession", "AMDeviceStopSession", "AMDeviceDisconnect"})
+    EXPECT_EQ(Bound<AMDeviceIsPaired_fn>("AMDeviceIsPaired")(nullptr), 0) << "not paired";
+    for (const char* name : {"AMDeviceConnect", "AMDevicePair", "AMDeviceValidatePairing", "AMDeviceStartSession",
+                             "AMDeviceStopSession", "AMDeviceDisconnect"})
         EXPECT_NE(Bound<AMDeviceConnect_fn>(name)(nullptr), 0) << name;
     EXPECT_EQ(Bound<AMDeviceCopyDeviceIdentifier_fn>("AMDeviceCopyDeviceIdentifier")(nullptr), nullptr);
     EXPECT_EQ(Bound<AMDeviceRetain_fn>("AMDeviceRetain")(nullptr), nullptr);

@@ -4,6 +4,7 @@
 #include "backend/backend.h"
 #include "backend/multiplexer.h"
 #include "platform/text.h"
+#include "tests/backend/fake_multiplexer.h"
 
 #include <winsock2.h>
 
@@ -144,15 +145,7 @@ class FakeMultiplexer {
     FakeMultiplexer(Reply reply, int devices) : m_reply(reply), m_devices(devices) {
         WSADATA data;
         ::WSAStartup(MAKEWORD(2, 2), &data);
-        m_listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        int size = sizeof address;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        ::listen(m_listener, 1);
+        m_listener = backendtest::ListenOnLoopback(&m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~FakeMultiplexer() {
