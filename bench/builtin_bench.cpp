@@ -204,8 +204,7 @@ class RawDevice {
 
     // One lockdown session, started and ended, as GetDeviceInfo opens one.
     void Session() const {
-        Check(m.AMDeviceConnect(m_device) == 0, "raw connect");
-        Check(m.AMDeviceStartSession(m_device) == 0, "raw session");
+        Connect();
         m.AMDeviceStopSession(m_device);
         m.AMDeviceDisconnect(m_device);
     }
@@ -217,8 +216,7 @@ class RawDevice {
                                                      static_cast<CFIndex>(std::strlen(service)),
                                                      kCFStringEncodingUTF8, false);
         SOCKET socket = INVALID_SOCKET;
-        Check(m.AMDeviceConnect(m_device) == 0, "raw connect");
-        Check(m.AMDeviceStartSession(m_device) == 0, "raw session");
+        Connect();
         int started = m.AMDeviceStartService(m_device, name, &socket, nullptr);
         m.AMDeviceStopSession(m_device);
         m.AMDeviceDisconnect(m_device);
@@ -228,6 +226,16 @@ class RawDevice {
     }
 
   private:
+    // Connected and in a session, paired first where the device has no
+    // record for this host yet, as the device library does it.
+    void Connect() const {
+        Check(m.AMDeviceConnect(m_device) == 0, "raw connect");
+        if (!m.AMDeviceIsPaired(m_device))
+            Check(m.AMDevicePair(m_device) == 0, "raw pairing");
+        Check(m.AMDeviceValidatePairing(m_device) == 0, "raw pairing check");
+        Check(m.AMDeviceStartSession(m_device) == 0, "raw session");
+    }
+
     BackendCalls m;
     HANDLE m_found = nullptr;
     am_device_notification* m_subscription = nullptr;
@@ -246,9 +254,14 @@ struct RawAfc {
     void Write(const std::string& path, const std::string& data, size_t request) const {
         wiretest::AfcClient afc(socket);
         uint64_t handle = 0;
-        Check(afc.Open(path, 3, &handle) == 0, "raw open for writing");
-        for (size_t at = 0; at < data.size(); at += request)
-            Check(afc.Write(handle, data.data() + at, std::min(request, data.size() - at)) == 0, "raw write");
+        int64_t opened = afc.Open(path, 3, &handle);
+        if (opened != 0)
+            throw Failure{"raw open for writing (status " + std::to_string(opened) + ")"};
+        for (size_t at = 0; at < data.size(); at += request) {
+            int64_t status = afc.Write(handle, data.data() + at, std::min(request, data.size() - at));
+            if (status != 0)
+                throw Failure{"raw write (status " + std::to_string(status) + " at byte " + std::to_string(at) + ")"};
+        }
         Check(afc.Close(handle) == 0, "raw close");
     }
     void Read(const std::string& path, std::string* data, size_t request) const {
@@ -298,6 +311,8 @@ int Files(int mebibytes) {
     RawDevice device;
     const SOCKET socket = device.StartService("com.apple.afc2");
     const RawAfc raw{socket};
+    u_long blocking = 0; // the backend's sockets wait in select(); the plain client blocks
+    ::ioctlsocket(socket, FIONBIO, &blocking);
     wiretest::SetReadTimeout(socket, 60000);
 
     const size_t size = static_cast<size_t>(mebibytes) << 20;
