@@ -65,6 +65,16 @@ double Seconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// Processor time of this process (the server's is not in it).
+double ProcessorSeconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 struct Fastest {
     double best = 1e30;
     void Time(const std::function<void()>& work) {
@@ -160,7 +170,7 @@ struct BackendCalls {
     BackendCalls() {
         bool ok = true;
 #define BENCH_BIND(result, name, params, lookup)                                                                       \
-    name = reinterpret_cast<name##_fn>(const_cast<void*>(lookup(#name)));                                             \
+    name = reinterpret_cast<name##_fn>(const_cast<void*>(lookup(#name)));                                              \
     ok = ok && name != nullptr;
 #define BENCH_BIND_AMD(result, name, params) BENCH_BIND(result, name, params, backend::DeviceAddress)
 #define BENCH_BIND_CF(result, name, params) BENCH_BIND(result, name, params, values::Address)
@@ -172,6 +182,10 @@ struct BackendCalls {
         Check(ok, "binding the backend linked into the benchmark");
     }
 };
+
+const std::vector<const char*> kSessionSteps = {"AMDeviceConnect",         "AMDeviceIsPaired",
+                                                "AMDeviceValidatePairing", "AMDeviceStartSession",
+                                                "AMDeviceStopSession",     "AMDeviceDisconnect"};
 
 void OnBackendDevice(am_device_notification_callback_info* info, void* context);
 
@@ -209,12 +223,53 @@ class RawDevice {
         m.AMDeviceDisconnect(m_device);
     }
 
+    // The same session step by step: the seconds of each call, in the order
+    // of kSessionSteps.
+    std::vector<double> TimedSession() const {
+        std::vector<double> times;
+        double start = Seconds();
+        auto step = [&](bool ok, const char* what) {
+            Check(ok, what);
+            double now = Seconds();
+            times.push_back(now - start);
+            start = now;
+        };
+        step(m.AMDeviceConnect(m_device) == 0, "raw connect");
+        step(m.AMDeviceIsPaired(m_device) != 0, "raw pairing record");
+        step(m.AMDeviceValidatePairing(m_device) == 0, "raw pairing check");
+        step(m.AMDeviceStartSession(m_device) == 0, "raw session");
+        step(m.AMDeviceStopSession(m_device) == 0, "raw session end");
+        step(m.AMDeviceDisconnect(m_device) == 0, "raw disconnect");
+        return times;
+    }
+
+    // Seconds per AMDeviceCopyValue of `key` (default domain) in one open
+    // session, the median of `count` calls.
+    double ValueRoundTrip(const char* key, int count) const {
+        CFStringRef name =
+            m.CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(key),
+                                      static_cast<CFIndex>(std::strlen(key)), kCFStringEncodingUTF8, false);
+        Connect();
+        std::vector<double> times;
+        for (int i = 0; i < count; ++i) {
+            double start = Seconds();
+            CFTypeRef value = m.AMDeviceCopyValue(m_device, nullptr, name);
+            times.push_back(Seconds() - start);
+            Check(value != nullptr, "raw lockdown value");
+            m.CFRelease(value);
+        }
+        m.AMDeviceStopSession(m_device);
+        m.AMDeviceDisconnect(m_device);
+        m.CFRelease(name);
+        return Median(times);
+    }
+
     // A plain socket to `service`, started in a session of its own (the file
     // service starts without TLS on these devices).
     SOCKET StartService(const char* service) const {
-        CFStringRef name = m.CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(service),
-                                                     static_cast<CFIndex>(std::strlen(service)),
-                                                     kCFStringEncodingUTF8, false);
+        CFStringRef name =
+            m.CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(service),
+                                      static_cast<CFIndex>(std::strlen(service)), kCFStringEncodingUTF8, false);
         SOCKET socket = INVALID_SOCKET;
         Connect();
         int started = m.AMDeviceStartService(m_device, name, &socket, nullptr);
@@ -327,9 +382,22 @@ int Files(int mebibytes) {
     const std::wstring exportPath = media + L"/big.bin";
     const wchar_t* id = udid.c_str();
 
-    Fastest rawUp1, rawUp8, up, rawDown1, rawDown8, downTime;
+    // A file of one byte: what an export costs besides moving the bytes.
+    const std::wstring tiny = local / L"tiny.bin";
+    Check(testutil::WriteFileBytes(tiny, "t"), "writing the tiny local file");
+    const std::wstring tinyPath = media + L"/tiny.bin";
+
+    Fastest rawUp1, rawUp8, up, rawDown1, rawDown8, downTime, tinyUp, tinyDown;
     std::string back(size, '\0');
     for (int round = 0; round < kFileRounds; ++round) {
+        tinyUp.Time([&] {
+            Check(library.dll.UploadDirectoriesAndFilesToDevice(id, tiny.c_str(), media.c_str(), nullptr) == 1,
+                  "the export's upload of one byte");
+        });
+        tinyDown.Time([&] {
+            Check(library.dll.DownloadDirectoriesAndFilesFromDevice(id, tinyPath.c_str(), down.c_str(), nullptr) == 1,
+                  "the export's download of one byte");
+        });
         rawUp1.Time([&] { raw.Write(rawPath, data, size_t(1) << 20); });
         rawUp8.Time([&] { raw.Write(rawPath, data, size_t(8) << 20); });
         up.Time([&] {
@@ -339,8 +407,7 @@ int Files(int mebibytes) {
         rawDown1.Time([&] { raw.Read(rawPath, &back, size_t(1) << 20); });
         rawDown8.Time([&] { raw.Read(rawPath, &back, size_t(8) << 20); });
         downTime.Time([&] {
-            Check(library.dll.DownloadDirectoriesAndFilesFromDevice(id, exportPath.c_str(), down.c_str(), nullptr) ==
-                      1,
+            Check(library.dll.DownloadDirectoriesAndFilesFromDevice(id, exportPath.c_str(), down.c_str(), nullptr) == 1,
                   "the export's download");
         });
     }
@@ -354,10 +421,12 @@ int Files(int mebibytes) {
     Rate("raw AFC, 1 MiB requests, from memory", size, rawUp1.best, 0);
     Rate("raw AFC, 8 MiB requests, from memory", size, rawUp8.best, 0);
     Rate("UploadDirectoriesAndFilesToDevice", size, up.best, std::min(rawUp1.best, rawUp8.best));
+    std::printf("  %-40s %8.1f ms\n", "upload of a file of one byte", 1000 * tinyUp.best);
     std::printf("download\n");
     Rate("raw AFC, 1 MiB requests, into memory", size, rawDown1.best, 0);
     Rate("raw AFC, 8 MiB requests, into memory", size, rawDown8.best, 0);
     Rate("DownloadDirectoriesAndFilesFromDevice", size, downTime.best, std::min(rawDown1.best, rawDown8.best));
+    std::printf("  %-40s %8.1f ms\n", "download of a file of one byte", 1000 * tinyDown.best);
     return 0;
 }
 
@@ -372,12 +441,21 @@ int Info(int calls) {
         device.Session();
     }
     std::vector<double> info, sessions;
+    double sessionProcessor = 0, infoProcessor = 0;
+    std::vector<std::vector<double>> steps(kSessionSteps.size());
     for (int i = 0; i < calls; ++i) {
+        std::vector<double> times = device.TimedSession();
+        for (size_t n = 0; n < times.size(); ++n)
+            steps[n].push_back(times[n]);
         double start = Seconds();
+        double processor = ProcessorSeconds();
         Check(library.dll.GetDeviceInfo(served.udid.c_str(), &record) == 1, "GetDeviceInfo");
+        infoProcessor += ProcessorSeconds() - processor;
         info.push_back(Seconds() - start);
         start = Seconds();
+        processor = ProcessorSeconds();
         device.Session();
+        sessionProcessor += ProcessorSeconds() - processor;
         sessions.push_back(Seconds() - start);
     }
     double infoTotal = 0, sessionTotal = 0;
@@ -389,7 +467,15 @@ int Info(int calls) {
     std::printf("  %-36s %7.1f calls/s, median %6.1f ms, slowest %6.1f ms\n", "GetDeviceInfo", calls / infoTotal,
                 1000 * Median(info), 1000 * *std::max_element(info.begin(), info.end()));
     std::printf("  %-36s %7.1f calls/s, median %6.1f ms, slowest %6.1f ms\n", "bare lockdown TLS session",
-                calls / sessionTotal, 1000 * Median(sessions), 1000 * *std::max_element(sessions.begin(), sessions.end()));
+                calls / sessionTotal, 1000 * Median(sessions),
+                1000 * *std::max_element(sessions.begin(), sessions.end()));
+    std::printf("  one lockdown value in an open session (AMDeviceCopyValue), median: %.2f ms\n",
+                1000 * device.ValueRoundTrip("ProductVersion", 100));
+    std::printf("  processor time of this process per call: GetDeviceInfo %.1f ms, bare session %.1f ms\n",
+                1000 * infoProcessor / calls, 1000 * sessionProcessor / calls);
+    std::printf("  the bare session's calls, median:");
+    for (size_t n = 0; n < steps.size(); ++n)
+        std::printf(" %s %.1f ms%s", kSessionSteps[n], 1000 * Median(steps[n]), n + 1 < steps.size() ? "," : "\n");
     return 0;
 }
 
