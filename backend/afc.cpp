@@ -1,6 +1,7 @@
 #include "backend/afc.h"
 
 #include "backend/afc_packet.h"
+#include "backend/device.h"
 #include "backend/handle_registry.h"
 #include "platform/log.h"
 
@@ -561,8 +562,6 @@ int OpenKeyValues(afc_connection* connection, uint64_t operation, const std::str
     });
 }
 
-std::unique_ptr<AfcPipe> ServiceSocketPipe(SOCKET socket, unsigned timeout) { return PlainSocketPipe(socket, timeout); }
-
 } // namespace
 
 std::unique_ptr<AfcPipe> PlainSocketPipe(SOCKET socket, unsigned timeoutMilliseconds) {
@@ -579,8 +578,13 @@ int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connect
     return Guarded([&] {
         if (!connection || socket == INVALID_SOCKET)
             return static_cast<int>(kInvalidArgument);
-        std::unique_ptr<AfcPipe> pipe = ServiceSocketPipe(socket, ioTimeout ? ioTimeout * 1000 : kAfcDefaultTimeout);
-        afc_connection* opened = OpenAfcConnection(std::move(pipe));
+        // The socket's connection (and its TLS state) comes from the service
+        // start that handed the socket out; the socket stays its owner's.
+        std::unique_ptr<Connection> service = TakeServiceConnection(socket);
+        if (!service)
+            return static_cast<int>(kInvalidArgument);
+        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : kAfcDefaultTimeout);
+        afc_connection* opened = OpenAfcConnection(ServiceConnectionPipe(std::move(service)));
         if (!opened)
             return static_cast<int>(kServiceNotConnected);
         *connection = opened;

@@ -5,6 +5,8 @@
 #include "backend/afc.h"
 #include "backend/backend.h"
 #include "backend/device_calls.h"
+#include "backend/installation_proxy.h"
+#include "backend/misagent.h"
 #include "backend/stubs.h"
 #include "platform/vendor_abi.h"
 
@@ -61,7 +63,7 @@ const Export kExports[] = {
     ORVEX_CALL(AMDeviceSetValue, calls::AMDeviceSetValue),
     ORVEX_CALL(AMDeviceStartService, calls::AMDeviceStartService),
     ORVEX_ERROR_STUB(AMDeviceStartServiceWithOptions),
-    ORVEX_STUB(AMDeviceInstallProvisioningProfile),
+    ORVEX_CALL(AMDeviceInstallProvisioningProfile, backend::AMDeviceInstallProvisioningProfile),
     ORVEX_CALL(AMDeviceStopSession, calls::AMDeviceStopSession),
     ORVEX_CALL(AMDeviceRelease, calls::AMDeviceRelease),
     ORVEX_CALL(AMDeviceRetain, calls::AMDeviceRetain),
@@ -107,11 +109,11 @@ const Export kExports[] = {
     ORVEX_ERROR_STUB(AMDeviceActivate),
     ORVEX_ERROR_STUB(AMDeviceRemoveValue),
     ORVEX_NULL_STUB(USBMuxListenerCreate),
-    ORVEX_STUB(AMDeviceLookupApplications),
+    ORVEX_CALL(AMDeviceLookupApplications, backend::AMDeviceLookupApplications),
     ORVEX_ERROR_STUB(AMDeviceSecureTransferPath),
-    ORVEX_STUB(AMDeviceSecureInstallApplication),
-    ORVEX_STUB(AMDeviceSecureUpgradeApplication),
-    ORVEX_STUB(AMDeviceSecureUninstallApplication),
+    ORVEX_CALL(AMDeviceSecureInstallApplication, backend::AMDeviceSecureInstallApplication),
+    ORVEX_CALL(AMDeviceSecureUpgradeApplication, backend::AMDeviceSecureUpgradeApplication),
+    ORVEX_CALL(AMDeviceSecureUninstallApplication, backend::AMDeviceSecureUninstallApplication),
 };
 // clang-format on
 

@@ -4,16 +4,14 @@
 #include "backend/backend.h"
 #include "backend/multiplexer.h"
 #include "platform/text.h"
-#include "tests/backend/fake_multiplexer.h"
+#include "tests/support/fake_multiplexer.h"
 
 #include <winsock2.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -52,14 +50,7 @@ TEST(Multiplexer, ReplyHeaderMustMatch) {
     EXPECT_EQ(ReplyLength(header(kMaxMultiplexerMessage + 1, 1, 8, 5).data(), 5), 0u) << "too long";
 }
 
-std::string DeviceEntry(int id) {
-    return "<dict><key>DeviceID</key><integer>" + std::to_string(id) +
-           "</integer><key>MessageType</key><string>Attached</string><key>Properties</key><dict>"
-           "<key>DeviceID</key><integer>" +
-           std::to_string(id) +
-           "</integer><key>SerialNumber</key><string>abc</string><key>ConnectionType</key><string>USB</string>"
-           "</dict></dict>";
-}
+std::string DeviceEntry(int id) { return testutil::FakeMultiplexer::DeviceEntry(id); }
 
 TEST(Multiplexer, DevicesOfTheListAreCounted) {
     const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD "
@@ -136,71 +127,7 @@ TEST(Multiplexer, AddressesAreSplit) {
     }
 }
 
-// A multiplexer of the test's own on a loopback port: it reads one request
-// and answers as `reply` says.
-class FakeMultiplexer {
-  public:
-    enum class Reply { DeviceList, Silent, WrongTag, CloseAtOnce };
-
-    FakeMultiplexer(Reply reply, int devices) : m_reply(reply), m_devices(devices) {
-        WSADATA data;
-        ::WSAStartup(MAKEWORD(2, 2), &data);
-        m_listener = backendtest::ListenOnLoopback(&m_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~FakeMultiplexer() {
-        m_stop = true;
-        ::closesocket(m_listener);
-        m_thread.join();
-        ::WSACleanup();
-    }
-    std::wstring address() const { return L"127.0.0.1:" + std::to_wstring(m_port); }
-
-  private:
-    void Serve() {
-        SOCKET s = ::accept(m_listener, nullptr, nullptr);
-        if (s == INVALID_SOCKET)
-            return;
-        char buffer[4096];
-        for (;;) {
-            uint32_t length = 0;
-            if (m_request.size() >= 16)
-                std::memcpy(&length, m_request.data(), 4);
-            if (length && m_request.size() >= length)
-                break;
-            int n = ::recv(s, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            m_request.append(buffer, static_cast<size_t>(n));
-        }
-        uint32_t tag = 0;
-        if (m_request.size() >= 16)
-            std::memcpy(&tag, m_request.data() + 12, 4);
-        if (m_reply == Reply::Silent) {
-            while (!m_stop)
-                ::Sleep(20);
-        } else if (m_reply != Reply::CloseAtOnce) {
-            std::string body = "<plist version=\"1.0\"><dict><key>DeviceList</key><array>";
-            for (int i = 0; i < m_devices; ++i)
-                body += DeviceEntry(i + 1);
-            body += "</array></dict></plist>";
-            const uint32_t words[] = {static_cast<uint32_t>(16 + body.size()), 1, 8,
-                                      m_reply == Reply::WrongTag ? tag + 1 : tag};
-            std::string message(reinterpret_cast<const char*>(words), 16);
-            message += body;
-            ::send(s, message.data(), static_cast<int>(message.size()), 0);
-        }
-        ::closesocket(s);
-    }
-
-    Reply m_reply;
-    int m_devices;
-    SOCKET m_listener = INVALID_SOCKET;
-    unsigned short m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::string m_request; // the server thread's
-    std::thread m_thread;
-};
+using testutil::FakeMultiplexer;
 
 TEST(Multiplexer, AskedForItsDevicesWithinTheTimeAllowed) {
     const struct {

@@ -1,11 +1,16 @@
 // The loader linked in, with the shell-folder and message-box seams pointing
-// at scratch copies of the vendor's folders.
+// at scratch copies of the vendor's folders, and the device multiplexer at
+// one of the test's own (nothing listening, unless a test says otherwise).
+#include "backend/backend.h"
+#include "backend/multiplexer.h"
 #include "platform/cf_text.h"
 #include "platform/file.h"
 #include "platform/seams.h"
 #include "platform/text.h"
 #include "platform/vendor_loader.h"
 #include "tests/device/vendor_tree.h"
+#include "tests/support/fake_multiplexer.h"
+#include "values/lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +22,7 @@
 
 namespace {
 
+using testutil::FakeMultiplexer;
 using testutil::LoadedModulePath;
 using testutil::VendorTree;
 
@@ -40,6 +46,13 @@ std::wstring ReadPathVariable() {
     return std::wstring(buffer, n < 32768 ? n : 0);
 }
 
+std::wstring ReadVariable(const wchar_t* name, bool* set) {
+    wchar_t buffer[1024];
+    DWORD n = ::GetEnvironmentVariableW(name, buffer, 1024);
+    *set = n > 0 && n < 1024;
+    return *set ? std::wstring(buffer, n) : std::wstring();
+}
+
 bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
     return text.size() >= prefix.size() && ::_wcsnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
 }
@@ -50,6 +63,8 @@ class Loader : public testing::Test {
         // Each load extends PATH; start every test from the same one, so that
         // no folder of an earlier test is searched.
         m_path = ReadPathVariable();
+        m_multiplexer = ReadVariable(backend::kMultiplexerVariable, &m_multiplexerSet);
+        ::SetEnvironmentVariableW(backend::kMultiplexerVariable, testutil::ClosedLoopbackAddress().c_str());
         g_folder.clear();
         g_folderCsidl = kFirstFolder;
         g_asked.clear();
@@ -78,6 +93,7 @@ class Loader : public testing::Test {
         ResetVendorSearchHost();
         seams::Reset();
         ::SetEnvironmentVariableW(L"PATH", m_path.c_str());
+        ::SetEnvironmentVariableW(backend::kMultiplexerVariable, m_multiplexerSet ? m_multiplexer.c_str() : nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"MobileDevice.dll"), nullptr);
         EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr);
@@ -121,6 +137,8 @@ class Loader : public testing::Test {
     }
 
     std::wstring m_path;
+    std::wstring m_multiplexer; // USBMUXD_SOCKET_ADDRESS as the test found it
+    bool m_multiplexerSet = false;
     std::vector<std::unique_ptr<VendorTree>> m_trees;
     testutil::TempDir m_documents;
     testutil::ScratchRegistry m_registry;
@@ -628,6 +646,154 @@ TEST_F(Installations, PackageFoldersByFunctionThenByTheRepository) {
           testutil::OtherBits(), testutil::OtherBits());
     EXPECT_EQ(LoadVendorLibraries(), 0);
     EXPECT_TRUE(Logged({L"位数不符", kOtherAmds})) << testing::PrintToString(LogLines());
+}
+
+// ---- the built-in backend, where no vendor library is found ------------------
+
+// The loader with a multiplexer of the test's own (or none) at the address
+// the backend reads.
+class BuiltIn : public Installations {
+  protected:
+    static void PointAt(const std::wstring& address) {
+        ::SetEnvironmentVariableW(backend::kMultiplexerVariable, address.c_str());
+    }
+    // Bound to the built-in side: the value library linked in and the
+    // backend's own calls, no vendor library loaded.
+    static void ExpectBuiltInSlots() {
+        EXPECT_EQ(BoundBackend(), Backend::BuiltIn);
+        EXPECT_TRUE(VendorLibrariesBound());
+        EXPECT_EQ(reinterpret_cast<const void*>(vendor::CFRelease.address()), values::Address("CFRelease"));
+        EXPECT_EQ(reinterpret_cast<const void*>(vendor::AMDeviceLookupApplications.address()),
+                  backend::DeviceAddress("AMDeviceLookupApplications"));
+        EXPECT_EQ(reinterpret_cast<const void*>(vendor::AMDeviceNotificationSubscribe.address()),
+                  backend::DeviceAddress("AMDeviceNotificationSubscribe"));
+        EXPECT_EQ(vendor::WordAt(vendor::WordSlot::kCFBooleanTrue),
+                  *static_cast<const uintptr_t*>(values::Address("kCFBooleanTrue")));
+        EXPECT_EQ(vendor::RealAt(vendor::RealSlot::kCFAbsoluteTimeIntervalSince1970), 978307200.0);
+        EXPECT_EQ(vendor::CFStringGetLength(CFConstant("abc")), 3);
+        EXPECT_EQ(::GetModuleHandleW(L"CoreFoundation.dll"), nullptr);
+        EXPECT_EQ(::GetModuleHandleW(L"iTunesMobileDevice.dll"), nullptr);
+        EXPECT_EQ(::GetModuleHandleW(L"MobileDevice.dll"), nullptr);
+    }
+    static DWORD Elapsed(DWORD start) { return ::GetTickCount() - start; }
+};
+
+TEST_F(BuiltIn, BindsWhereNoVendorLibraryIsFoundAndTheMultiplexerAnswers) {
+    FakeMultiplexer multiplexer(FakeMultiplexer::Reply::DeviceList, 2);
+    PointAt(multiplexer.address());
+    const struct {
+        const char* what;
+        std::function<void()> lay;
+    } layouts[] = {
+        {"nothing installed", [] {}},
+        {"no common files folder", [] { g_folder.clear(); }},
+        {"a device library without its value library",
+         [this] {
+             EXPECT_TRUE(testutil::PlaceStandIn(L"iTunesMobileDevice.dll",
+                                                Common() + L"\\Apple\\Mobile Device Support\\iTunesMobileDevice.dll"));
+         }},
+        {"only libraries of the other bitness",
+         [this] {
+             const Placed wrong{Path(L"Wrong\\MobileDevice.dll"), Path(L"Wrong\\CoreFoundation.dll")};
+             Place(wrong, testutil::OtherBits(), testutil::OtherBits());
+             EXPECT_TRUE(m_registry.SetString(kShared, L"MobileDeviceDLL", wrong.device));
+         }},
+    };
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        StartAfresh();
+        g_folder = Common();
+        layout.lay();
+        const int asked = multiplexer.connections();
+
+        ASSERT_EQ(LoadVendorLibraries(), 1);
+        EXPECT_TRUE(g_messages.empty());
+        ExpectBuiltInSlots();
+        EXPECT_EQ(multiplexer.connections(), asked + 1);
+        EXPECT_TRUE(Logged({L"内置后端", multiplexer.address()})) << testing::PrintToString(LogLines());
+
+        // Bound: a second load asks nobody.
+        EXPECT_EQ(LoadVendorLibraries(), 1);
+        EXPECT_EQ(multiplexer.connections(), asked + 1);
+        UnloadVendorLibraries();
+        EXPECT_EQ(BoundBackend(), Backend::None);
+    }
+}
+
+TEST_F(BuiltIn, UnloadEndsItAndALaterLoadStartsAfresh) {
+    FakeMultiplexer multiplexer(FakeMultiplexer::Reply::DeviceList, 0);
+    PointAt(multiplexer.address());
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(LoadVendorLibraries(), 1);
+        ExpectBuiltInSlots();
+        UnloadVendorLibraries();
+        EXPECT_EQ(BoundBackend(), Backend::None);
+        EXPECT_FALSE(VendorLibrariesBound());
+        EXPECT_EQ(vendor::CFRelease.address(), nullptr);
+        EXPECT_EQ(vendor::AMDeviceLookupApplications.address(), nullptr);
+        EXPECT_EQ(vendor::WordAt(vendor::WordSlot::kCFBooleanTrue), 0u);
+    }
+    EXPECT_EQ(multiplexer.connections(), 3);
+    EXPECT_TRUE(g_messages.empty());
+
+    // Unloaded, with a vendor installation now in place: the vendor's.
+    ExpectLoaded(CommonFilesRule(), L"common files: Apple Application Support");
+}
+
+TEST_F(BuiltIn, NoAnswerWithinTheBoundLeavesNothingBound) {
+    const struct {
+        const char* what;
+        bool listening;
+        FakeMultiplexer::Reply reply;
+        DWORD atMost;
+    } cases[] = {
+        {"nothing listening", false, FakeMultiplexer::Reply::DeviceList, 900},
+        {"accepts and never answers", true, FakeMultiplexer::Reply::Silent, 1500},
+        {"answers another question", true, FakeMultiplexer::Reply::WrongTag, 1500},
+        {"closes at once", true, FakeMultiplexer::Reply::CloseAtOnce, 1500},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<FakeMultiplexer> multiplexer;
+        std::wstring address = testutil::ClosedLoopbackAddress();
+        if (c.listening) {
+            multiplexer = std::make_unique<FakeMultiplexer>(c.reply, 1);
+            address = multiplexer->address();
+        }
+        PointAt(address);
+        const DWORD start = ::GetTickCount();
+        EXPECT_EQ(LoadVendorLibraries(), 0);
+        EXPECT_LE(Elapsed(start), c.atMost);
+        EXPECT_TRUE(g_messages.empty());
+        EXPECT_EQ(BoundBackend(), Backend::None);
+        EXPECT_FALSE(VendorLibrariesBound());
+        EXPECT_EQ(vendor::CFRelease.address(), nullptr);
+        EXPECT_EQ(vendor::AMDeviceLookupApplications.address(), nullptr);
+        EXPECT_TRUE(Logged({L"无应答", address})) << testing::PrintToString(LogLines());
+        EXPECT_EQ(multiplexer ? multiplexer->connections() : 1, 1);
+    }
+}
+
+TEST_F(BuiltIn, AVendorInstallationComesFirst) {
+    FakeMultiplexer multiplexer(FakeMultiplexer::Reply::DeviceList, 1);
+    PointAt(multiplexer.address());
+    ExpectLoaded(CommonFilesRule(), L"common files: Apple Application Support");
+    StartAfresh();
+    ExpectLoaded(Registry(L"MobileDeviceDLL"), L"registry MobileDeviceDLL");
+    StartAfresh();
+    ExpectLoaded(NewerCommonFiles(), L"common files: Mobile Device Support");
+    EXPECT_EQ(multiplexer.connections(), 0);
+
+    // Found but broken: its message, as ever, and not the backend.
+    StartAfresh();
+    const Placed broken = CommonFilesRule();
+    ASSERT_TRUE(::CopyFileW((testutil::BinFolder() + L"\\variants\\cf-missing-function\\CoreFoundation.dll").c_str(),
+                            broken.value.c_str(), FALSE));
+    EXPECT_EQ(LoadVendorLibraries(), 0);
+    EXPECT_EQ(g_messages, std::vector<std::wstring>{L"函数CFAllocatorGetContext未能加载"});
+    EXPECT_NE(BoundBackend(), Backend::BuiltIn);
+    EXPECT_EQ(multiplexer.connections(), 0);
 }
 
 // ---- text conversions over the bound value library ----------------------------
