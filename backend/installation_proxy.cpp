@@ -4,6 +4,7 @@
 #include "backend/afc_packet.h"
 #include "backend/services.h"
 #include "backend/status.h"
+#include "backend/timeouts.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -254,6 +255,7 @@ int InstallArchive(const char* command, am_device* device, CFURLRef url, CFDicti
 
     std::unique_ptr<Connection> proxy = StartDeviceService(device, kProxyService);
     if (proxy) {
+        proxy->SetTimeout(DeviceJobStepTimeout()); // unpacking a large archive is one silent step
         Owned<CFMutableDictionaryRef> clientOptions = ClientOptions(options);
         Dictionary request;
         request.Set("Command", command).Set("PackagePath", staged).SetValue("ClientOptions", clientOptions.get());
@@ -275,6 +277,7 @@ int Uninstall(am_device* device, CFStringRef bundleId, CFDictionaryRef options, 
     std::unique_ptr<Connection> proxy = StartDeviceService(device, kProxyService);
     if (!proxy)
         return kNotConnectedError;
+    proxy->SetTimeout(DeviceJobStepTimeout());
     Owned<CFMutableDictionaryRef> clientOptions = ClientOptions(options);
     Dictionary request;
     request.Set("Command", "Uninstall").Set("ApplicationIdentifier", id).SetValue("ClientOptions", clientOptions.get());

@@ -519,8 +519,13 @@ int Install(const std::wstring& udid, const std::wstring& ipa) {
     while (std::getline(std::cin, line)) {
         if (line.rfind("install", 0) != 0)
             break;
+        testutil::LogWatch log;
         double start = Seconds();
         int result = library.dll.InstallIpa(udid.c_str(), ipa.c_str(), nullptr);
+        if (result != 1) {
+            for (const std::wstring& message : log.Messages())
+                std::fprintf(stderr, "log: %s\n", WideToUtf8(message.c_str()).c_str());
+        }
         std::printf("installed %d %.3f\n", result, Seconds() - start);
         std::fflush(stdout);
     }
