@@ -14,7 +14,8 @@
 //   install UDID IPA  InstallIpa of IPA on the device UDID of a server the
 //                     caller started (USBMUXD_SOCKET_ADDRESS): one timed
 //                     install for every line "install" read from the
-//                     input; bench/builtin_install_bench.py drives it beside
+//                     input (with the time to the device's first step,
+//                     the upload done); bench/builtin_install_bench.py drives it beside
 //                     Debian's ideviceinstaller.
 // The raw side and the bare sessions use the backend itself, linked into
 // this program, for the lockdown session that starts the service; the file
@@ -37,6 +38,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -510,6 +512,13 @@ int Arrival(int trials) {
     return 0;
 }
 
+// When the first report of the device's own steps came (the upload done).
+double g_firstDeviceStep = 0;
+void OnInstallProgress(const wchar_t*, const wchar_t* status, unsigned int) {
+    if (g_firstDeviceStep == 0 && status && std::wcscmp(status, L"CopyingFile") != 0)
+        g_firstDeviceStep = Seconds();
+}
+
 int Install(const std::wstring& udid, const std::wstring& ipa) {
     Library library;
     Check(WaitForEvent(g_arrivedAt, udid, 0, 60) > 0, "the device's arrival");
@@ -520,13 +529,16 @@ int Install(const std::wstring& udid, const std::wstring& ipa) {
         if (line.rfind("install", 0) != 0)
             break;
         testutil::LogWatch log;
+        g_firstDeviceStep = 0;
         double start = Seconds();
-        int result = library.dll.InstallIpa(udid.c_str(), ipa.c_str(), nullptr);
+        int result = library.dll.InstallIpa(udid.c_str(), ipa.c_str(), OnInstallProgress);
+        double end = Seconds();
         if (result != 1) {
             for (const std::wstring& message : log.Messages())
                 std::fprintf(stderr, "log: %s\n", WideToUtf8(message.c_str()).c_str());
         }
-        std::printf("installed %d %.3f\n", result, Seconds() - start);
+        std::printf("installed %d %.3f %.3f\n", result, end - start,
+                    g_firstDeviceStep > 0 ? g_firstDeviceStep - start : -1.0);
         std::fflush(stdout);
     }
     return 0;
