@@ -3,8 +3,10 @@
 // measured in the same run:
 //   files [MiB]       one file uploaded and downloaded through the exports,
 //                     beside raw AFC packets of 1 MiB and 8 MiB on a service
-//                     connection to the same server (best of three rounds
-//                     each, the variants taking turns);
+//                     connection to the same server, between the device and
+//                     memory, and with the local file moved in 2 KiB pieces
+//                     as the exports move it (best of three rounds each, the
+//                     variants taking turns);
 //   info [calls]      GetDeviceInfo calls per second (each call makes its
 //                     own lockdown TLS session), beside bare lockdown
 //                     sessions (connect, TLS session, stop, disconnect);
@@ -23,6 +25,7 @@
 //
 //   ORVEX_NO_VENDOR=1 scripts/wine-run build/bin/builtin-bench.exe files 64
 #include "backend/backend.h"
+#include "platform/handles.h"
 #include "platform/loader_log.h"
 #include "platform/text.h"
 #include "platform/vendor_abi.h"
@@ -247,7 +250,12 @@ class RawDevice {
 
     // Seconds per AMDeviceCopyValue of `key` (default domain) in one open
     // session, the median of `count` calls.
-    double ValueRoundTrip(const char* key, int count) const {
+    double ValueRoundTrip(const char* domainName, const char* key, int count) const {
+        CFStringRef domain =
+            domainName
+                ? m.CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(domainName),
+                                            static_cast<CFIndex>(std::strlen(domainName)), kCFStringEncodingUTF8, false)
+                : nullptr;
         CFStringRef name =
             m.CFStringCreateWithBytes(nullptr, reinterpret_cast<const uint8_t*>(key),
                                       static_cast<CFIndex>(std::strlen(key)), kCFStringEncodingUTF8, false);
@@ -255,7 +263,7 @@ class RawDevice {
         std::vector<double> times;
         for (int i = 0; i < count; ++i) {
             double start = Seconds();
-            CFTypeRef value = m.AMDeviceCopyValue(m_device, nullptr, name);
+            CFTypeRef value = m.AMDeviceCopyValue(m_device, domain, name);
             times.push_back(Seconds() - start);
             Check(value != nullptr, "raw lockdown value");
             m.CFRelease(value);
@@ -263,6 +271,8 @@ class RawDevice {
         m.AMDeviceStopSession(m_device);
         m.AMDeviceDisconnect(m_device);
         m.CFRelease(name);
+        if (domain)
+            m.CFRelease(domain);
         return Median(times);
     }
 
@@ -339,6 +349,38 @@ struct RawAfc {
     }
 };
 
+// The same from or into a local file moved in `piece`-byte reads or
+// writes, as the exports move the local side (the device side still in
+// `request`-byte packets).
+void WriteFromFile(const RawAfc& raw, const std::string& path, const std::wstring& local, size_t size, size_t request,
+                   size_t piece) {
+    UniqueHandle file(::CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Check(static_cast<bool>(file), "raw local open");
+    std::string data(size, '\0');
+    for (size_t at = 0; at < size;) {
+        DWORD got = 0;
+        Check(::ReadFile(file.get(), &data[at], static_cast<DWORD>(std::min(piece, size - at)), &got, nullptr) &&
+                  got > 0,
+              "raw local read");
+        at += got;
+    }
+    raw.Write(path, data, request);
+}
+
+void ReadToFile(const RawAfc& raw, const std::string& path, const std::wstring& local, size_t size, size_t request,
+                size_t piece) {
+    std::string data(size, '\0');
+    raw.Read(path, &data, request);
+    UniqueHandle file(::CreateFileW(local.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Check(static_cast<bool>(file), "raw local create");
+    for (size_t at = 0; at < size; at += piece) {
+        DWORD n = static_cast<DWORD>(std::min(piece, size - at)), written = 0;
+        Check(::WriteFile(file.get(), data.data() + at, n, &written, nullptr) && written == n, "raw local write");
+    }
+}
+
 void Rate(const char* what, size_t bytes, double seconds, double reference) {
     double rate = static_cast<double>(bytes) / seconds / 1e6;
     if (reference > 0)
@@ -389,7 +431,8 @@ int Files(int mebibytes) {
     Check(testutil::WriteFileBytes(tiny, "t"), "writing the tiny local file");
     const std::wstring tinyPath = media + L"/tiny.bin";
 
-    Fastest rawUp1, rawUp8, up, rawDown1, rawDown8, downTime, tinyUp, tinyDown;
+    Fastest rawUp1, rawUp8, up, rawDown1, rawDown8, downTime, tinyUp, tinyDown, rawUpFile, rawDownFile;
+    const std::wstring rawCopy = local / L"raw-copy.bin";
     std::string back(size, '\0');
     for (int round = 0; round < kFileRounds; ++round) {
         tinyUp.Time([&] {
@@ -406,6 +449,8 @@ int Files(int mebibytes) {
             Check(library.dll.UploadDirectoriesAndFilesToDevice(id, source.c_str(), media.c_str(), nullptr) == 1,
                   "the export's upload");
         });
+        rawUpFile.Time([&] { WriteFromFile(raw, rawPath, source, size, size_t(8) << 20, 2048); });
+        rawDownFile.Time([&] { ReadToFile(raw, rawPath, rawCopy, size, size_t(8) << 20, 2048); });
         rawDown1.Time([&] { raw.Read(rawPath, &back, size_t(1) << 20); });
         rawDown8.Time([&] { raw.Read(rawPath, &back, size_t(8) << 20); });
         downTime.Time([&] {
@@ -422,11 +467,13 @@ int Files(int mebibytes) {
     std::printf("upload\n");
     Rate("raw AFC, 1 MiB requests, from memory", size, rawUp1.best, 0);
     Rate("raw AFC, 8 MiB requests, from memory", size, rawUp8.best, 0);
+    Rate("raw AFC, 8 MiB, from a file in 2 KiB reads", size, rawUpFile.best, 0);
     Rate("UploadDirectoriesAndFilesToDevice", size, up.best, std::min(rawUp1.best, rawUp8.best));
     std::printf("  %-40s %8.1f ms\n", "upload of a file of one byte", 1000 * tinyUp.best);
     std::printf("download\n");
     Rate("raw AFC, 1 MiB requests, into memory", size, rawDown1.best, 0);
     Rate("raw AFC, 8 MiB requests, into memory", size, rawDown8.best, 0);
+    Rate("raw AFC, 8 MiB, into a file in 2 KiB writes", size, rawDownFile.best, 0);
     Rate("DownloadDirectoriesAndFilesFromDevice", size, downTime.best, std::min(rawDown1.best, rawDown8.best));
     std::printf("  %-40s %8.1f ms\n", "download of a file of one byte", 1000 * tinyDown.best);
     return 0;
@@ -471,8 +518,10 @@ int Info(int calls) {
     std::printf("  %-36s %7.1f calls/s, median %6.1f ms, slowest %6.1f ms\n", "bare lockdown TLS session",
                 calls / sessionTotal, 1000 * Median(sessions),
                 1000 * *std::max_element(sessions.begin(), sessions.end()));
-    std::printf("  one lockdown value in an open session (AMDeviceCopyValue), median: %.2f ms\n",
-                1000 * device.ValueRoundTrip("ProductVersion", 100));
+    std::printf("  one lockdown value in an open session (AMDeviceCopyValue), median: default domain %.2f ms, "
+                "com.apple.disk_usage %.2f ms\n",
+                1000 * device.ValueRoundTrip(nullptr, "ProductVersion", 50),
+                1000 * device.ValueRoundTrip("com.apple.disk_usage", "TotalDiskCapacity", 50));
     std::printf("  processor time of this process per call: GetDeviceInfo %.1f ms, bare session %.1f ms\n",
                 1000 * infoProcessor / calls, 1000 * sessionProcessor / calls);
     std::printf("  the bare session's calls, median:");
