@@ -490,6 +490,9 @@ int Info(int calls) {
         Check(library.dll.GetDeviceInfo(served.udid.c_str(), &record) == 1, "GetDeviceInfo");
         device.Session();
     }
+    // Marks on the error output around the timed calls, for a caller that
+    // reads the processor times of the server and the Wine server from outside.
+    std::fprintf(stderr, "builtin-bench: timed calls begin\n");
     std::vector<double> info, sessions;
     double sessionProcessor = 0, infoProcessor = 0;
     std::vector<std::vector<double>> steps(kSessionSteps.size());
@@ -508,6 +511,7 @@ int Info(int calls) {
         sessionProcessor += ProcessorSeconds() - processor;
         sessions.push_back(Seconds() - start);
     }
+    std::fprintf(stderr, "builtin-bench: timed calls end\n");
     double infoTotal = 0, sessionTotal = 0;
     for (double t : info)
         infoTotal += t;
