@@ -3,6 +3,8 @@
 #include "backend/afc_packet.h"
 #include "backend/device.h"
 #include "backend/handle_registry.h"
+#include "backend/lockdown.h"
+#include "backend/timeouts.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -304,7 +306,7 @@ class Session {
     // The connection is no longer usable: its framing is lost.
     int Break(const std::wstring& why) {
         if (!m_broken)
-            WriteDailyLog(L"AFC: " + why + L"; the file service connection is given up");
+            LogLine(L"AFC: " + why + L"; the file service connection is given up");
         m_broken = true;
         return kServiceNotConnected;
     }
@@ -574,6 +576,24 @@ afc_connection* OpenAfcConnection(std::unique_ptr<AfcPipe> pipe) {
     return static_cast<afc_connection*>(g_sessions.Add(std::make_shared<Session>(std::move(pipe))));
 }
 
+namespace {
+
+// Whether the device has already closed a connection: a look without
+// waiting (a service that refuses its client closes the connection at once;
+// the vendor's library finds that out when it opens the file connection).
+bool PeerClosed(SOCKET socket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval now = {0, 0};
+    if (::select(0, &readable, nullptr, nullptr, &now) != 1)
+        return false;
+    char byte;
+    return ::recv(socket, &byte, 1, MSG_PEEK) == 0;
+}
+
+} // namespace
+
 int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connection** connection) {
     return Guarded([&] {
         if (!connection || socket == INVALID_SOCKET)
@@ -583,7 +603,11 @@ int __cdecl AFCConnectionOpen(SOCKET socket, unsigned int ioTimeout, afc_connect
         std::unique_ptr<Connection> service = TakeServiceConnection(socket);
         if (!service)
             return static_cast<int>(kInvalidArgument);
-        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : kAfcDefaultTimeout);
+        if (PeerClosed(socket)) {
+            LogLine("AFCConnectionOpen: the device closed the file service's connection");
+            return static_cast<int>(kServiceNotConnected);
+        }
+        service->SetTimeout(ioTimeout ? ioTimeout * 1000 : DeviceTimeout());
         afc_connection* opened = OpenAfcConnection(ServiceConnectionPipe(std::move(service)));
         if (!opened)
             return static_cast<int>(kServiceNotConnected);
@@ -718,6 +742,8 @@ int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref ref, const 
 int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref) {
     return OnSession(connection, [&](Session& session) { return session.Close(ref); });
 }
+
+size_t LiveAfcObjects() { return g_sessions.size() + g_keyValues.size() + g_directories.size(); }
 
 void CloseAllAfcConnections() {
     for (const std::shared_ptr<Session>& session : g_sessions.TakeAll()) {

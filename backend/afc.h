@@ -30,10 +30,6 @@ std::unique_ptr<AfcPipe> PlainSocketPipe(SOCKET socket, unsigned timeoutMillisec
 // A pipe over a service connection of the backend, which it owns.
 std::unique_ptr<AfcPipe> ServiceConnectionPipe(std::unique_ptr<Connection> connection);
 
-// How long one read or write of the file service may wait when the caller
-// gives no timeout.
-constexpr unsigned kAfcDefaultTimeout = 15000;
-
 // Opens a file service connection over `pipe` (the AFCConnectionOpen of a
 // pipe that is not a service socket); the caller closes it with
 // AFCConnectionClose.
@@ -55,6 +51,10 @@ int __cdecl AFCFileRefOpen(afc_connection* connection, const char* path, uint64_
 int __cdecl AFCFileRefRead(afc_connection* connection, afc_file_ref ref, void* buffer, unsigned int* length);
 int __cdecl AFCFileRefWrite(afc_connection* connection, afc_file_ref ref, const void* buffer, unsigned int length);
 int __cdecl AFCFileRefClose(afc_connection* connection, afc_file_ref ref);
+
+// How many connections, attribute lists and folder listings are handed out
+// and not yet given back.
+size_t LiveAfcObjects();
 
 // Closes every file service connection still open (the backend is shut
 // down); their sockets stay with their owners.

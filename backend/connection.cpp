@@ -36,8 +36,30 @@ struct Connection::State {
     unsigned timeout = DeviceTimeout();
     SocketChannel channel{raw, timeout};
     std::unique_ptr<tls::Session> tls;
+    bool alertMayFollow = false; // TLS ended without the peer's close_notify
     std::string lastError;
 };
+
+namespace {
+
+constexpr unsigned kCloseNotifyMilliseconds = 500;
+constexpr unsigned char kAlertRecord = 21;
+
+// Skips a TLS alert record (the peer's late close_notify) at the head of
+// the plain text; a plain message's length never starts with that byte.
+bool SkipLateAlert(SOCKET socket, DWORD deadline) {
+    unsigned char first = 0;
+    if (!WaitFor(socket, false, deadline) || ::recv(socket, reinterpret_cast<char*>(&first), 1, MSG_PEEK) != 1 ||
+        first != kAlertRecord)
+        return true;
+    unsigned char header[5];
+    if (!ReceiveExactly(socket, header, sizeof header, deadline))
+        return false;
+    std::string body((header[3] << 8) | header[4], '\0');
+    return ReceiveExactly(socket, body.data(), body.size(), deadline);
+}
+
+} // namespace
 
 Connection::Connection() : m_state(std::make_unique<State>()) {}
 
@@ -83,7 +105,15 @@ std::unique_ptr<Connection> Connection::Open(uint32_t deviceId, uint16_t port, s
 bool Connection::ReadExact(void* buffer, size_t size) {
     State& s = *m_state;
     if (!s.tls) {
-        if (ReceiveExactly(s.raw, buffer, size, DeadlineIn(s.timeout)))
+        const DWORD deadline = DeadlineIn(s.timeout);
+        if (s.alertMayFollow && size > 0) {
+            s.alertMayFollow = false;
+            if (!SkipLateAlert(s.raw, deadline)) {
+                s.lastError = "the device's TLS ended badly";
+                return false;
+            }
+        }
+        if (ReceiveExactly(s.raw, buffer, size, deadline))
             return true;
         s.lastError = "the device closed the connection or did not answer in time";
         return false;
@@ -128,12 +158,16 @@ void Connection::StopTls() {
     State& s = *m_state;
     if (!s.tls)
         return;
-    // close_notify both ways, so that no alert is left to be read as plain
-    // text.
+    // close_notify both ways. A peer that does not answer with its own at
+    // once may send it later: it is then skipped before the next plain read.
     s.tls->Close();
+    const unsigned timeout = s.timeout;
+    s.timeout = kCloseNotifyMilliseconds;
     unsigned char scratch[256];
     while (!s.tls->peerClosed() && s.tls->Read(scratch, sizeof scratch) > 0) {
     }
+    s.alertMayFollow = !s.tls->peerClosed();
+    s.timeout = timeout;
     s.tls.reset();
 }
 

@@ -244,17 +244,30 @@ int PairNow(am_device* device) {
     return kOk;
 }
 
+bool Validate(am_device* device, const PairRecord& record, int* status) {
+    Dictionary fields;
+    fields.SetValue("PairRecord", record.ForDevice().get()).Set("ProtocolVersion", "2");
+    return Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), status).get() != nullptr;
+}
+
 // A device argument: alive and of this backend.
 bool Usable(am_device* device) { return device && IsDevice(device); }
 
 } // namespace
 
-am_device* NewDevice(uint32_t deviceId, const std::string& udid) {
+am_device* AnnouncedDevice(uint32_t deviceId, const std::string& udid) {
+    Devices& devices = AllDevices();
+    std::lock_guard<std::mutex> guard(devices.lock);
+    for (am_device* known : devices.live) {
+        // A reference dropping to none is taken under this lock too.
+        if (known->deviceId == deviceId && known->udid == udid && known->references > 0) {
+            ++known->references;
+            return known;
+        }
+    }
     auto device = std::make_unique<am_device>();
     device->deviceId = deviceId;
     device->udid = udid;
-    Devices& devices = AllDevices();
-    std::lock_guard<std::mutex> guard(devices.lock);
     devices.live.insert(device.get());
     return device.release();
 }
@@ -390,7 +403,10 @@ namespace calls {
 
 am_device* __cdecl AMDeviceRetain(am_device* device) {
     return Guarded<am_device*>("AMDeviceRetain", [&]() -> am_device* {
-        if (!Usable(device))
+        // Under the devices' lock, as a release dropping the last reference.
+        Devices& devices = AllDevices();
+        std::lock_guard<std::mutex> guard(devices.lock);
+        if (!device || !devices.live.count(device) || device->references <= 0)
             return nullptr;
         ++device->references;
         return device;
@@ -399,11 +415,13 @@ am_device* __cdecl AMDeviceRetain(am_device* device) {
 
 void __cdecl AMDeviceRelease(am_device* device) {
     Guarded<void>("AMDeviceRelease", [&] {
-        if (!Usable(device) || --device->references > 0)
+        if (!device)
             return;
         {
             Devices& devices = AllDevices();
             std::lock_guard<std::mutex> guard(devices.lock);
+            if (!devices.live.count(device) || --device->references > 0)
+                return;
             devices.live.erase(device);
         }
         delete device;
@@ -476,9 +494,17 @@ int __cdecl AMDeviceValidatePairing(am_device* device) {
         const PairRecord* record = SessionRecord(device, "AMDeviceValidatePairing", &status);
         if (!record)
             return status;
-        Dictionary fields;
-        fields.SetValue("PairRecord", record->ForDevice().get()).Set("ProtocolVersion", "2");
-        return Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), &status) ? kOk : status;
+        if (Validate(device, *record, &status))
+            return kOk;
+        if (status != kInvalidHostIdError)
+            return status;
+        // The device forgot this host (reset, or unpaired elsewhere): paired
+        // again with the host's identity, as the open clients do.
+        LogLine(Named(device, "AMDeviceValidatePairing") + "the device no longer knows this host; pairing again");
+        status = PairNow(device);
+        if (status != kOk || !device->record)
+            return status;
+        return Validate(device, *device->record, &status) ? kOk : status;
     });
 }
 

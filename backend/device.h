@@ -14,9 +14,11 @@
 
 namespace backend {
 
-// A new device object with one reference, for a device the multiplexer
-// announced.
-am_device* NewDevice(uint32_t deviceId, const std::string& udid);
+// The device object of a device the multiplexer announced, with a
+// reference for the caller: the one already alive for that device (so that
+// every subscription, and a subscription made again, hands out the same
+// object), else a new one.
+am_device* AnnouncedDevice(uint32_t deviceId, const std::string& udid);
 // Whether `device` is a device object of this backend that is still alive.
 bool IsDevice(am_device* device);
 std::string DeviceUdid(am_device* device);

@@ -34,6 +34,10 @@ template <typename T> class HandleRegistry {
         m_objects.erase(it);
         return object;
     }
+    size_t size() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_objects.size();
+    }
     std::vector<std::shared_ptr<T>> TakeAll() {
         std::vector<std::shared_ptr<T>> all;
         std::lock_guard<std::mutex> guard(m_lock);

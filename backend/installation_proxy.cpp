@@ -2,6 +2,7 @@
 
 #include "backend/afc.h"
 #include "backend/afc_packet.h"
+#include "backend/lockdown.h"
 #include "backend/services.h"
 #include "backend/status.h"
 #include "backend/timeouts.h"
@@ -24,6 +25,9 @@ constexpr int kInstallFailedError = static_cast<int>(0xe8000081u);
 
 // Answers taken for one request before the device is deemed to babble.
 constexpr int kMostAnswers = 100000;
+// A device may think a while between two steps of an installation: the wait
+// for each answer is this many times the backend's usual one.
+constexpr unsigned kSlowStepFactor = 8;
 
 int RefusalCode(const std::string& error) {
     return error == "ApplicationNotInstalled" ? static_cast<int>(kApplicationNotInstalledError) : kInstallFailedError;
@@ -32,9 +36,8 @@ int RefusalCode(const std::string& error) {
 // Logs an Error answer; its code.
 int Refused(const char* command, CFDictionaryRef answer) {
     const std::string error = TextOf(answer, "Error"), description = TextOf(answer, "ErrorDescription");
-    WriteDailyLog(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" refused by the device: " +
-                  Utf8ToWide(error.c_str()) +
-                  (description.empty() ? L"" : L" (" + Utf8ToWide(description.c_str()) + L")"));
+    LogLine(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" refused by the device: " +
+            Utf8ToWide(error.c_str()) + (description.empty() ? L"" : L" (" + Utf8ToWide(description.c_str()) + L")"));
     return RefusalCode(error);
 }
 
@@ -62,8 +65,9 @@ void Relay(am_device_progress_callback callback, CFTypeRef info, void* context) 
 // answer, a lost connection or an endless stream fails.
 int RunCommand(Connection& proxy, const char* command, CFTypeRef request, am_device_progress_callback callback,
                void* context) {
+    proxy.SetTimeout(DeviceTimeout() * kSlowStepFactor);
     if (!SendPlist(proxy, request)) {
-        WriteDailyLog(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" could not be sent");
+        LogLine(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" could not be sent");
         return kWriteError;
     }
     for (int i = 0; i < kMostAnswers; ++i) {
@@ -76,7 +80,7 @@ int RunCommand(Connection& proxy, const char* command, CFTypeRef request, am_dev
         if (IsComplete(answer.get()))
             return kOk;
     }
-    WriteDailyLog(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" never completed");
+    LogLine(std::wstring(kProxyName) + L": " + Utf8ToWide(command) + L" never completed");
     return kInvalidResponseError;
 }
 
@@ -123,7 +127,7 @@ int LookupApplications(am_device* device, CFDictionaryRef options, CFDictionaryR
     Dictionary request;
     request.Set("Command", command).SetValue("ClientOptions", clientOptions.get());
     if (!SendPlist(*proxy, request.get())) {
-        WriteDailyLog(std::wstring(kProxyName) + L": the application list could not be asked for");
+        LogLine(std::wstring(kProxyName) + L": the application list could not be asked for");
         return kWriteError;
     }
     Owned<CFMutableDictionaryRef> found(
@@ -142,7 +146,7 @@ int LookupApplications(am_device* device, CFDictionaryRef options, CFDictionaryR
             return kOk;
         }
     }
-    WriteDailyLog(std::wstring(kProxyName) + L": the application list never ended");
+    LogLine(std::wstring(kProxyName) + L": the application list never ended");
     return kInvalidResponseError;
 }
 
@@ -187,8 +191,8 @@ int Upload(afc_connection* afc, HANDLE source, uint64_t size, const std::string&
     afc_file_ref file = 0;
     int code = AFCFileRefOpen(afc, target.c_str(), 3 /* write only, created or truncated */, &file);
     if (code != afc::kSuccess) {
-        WriteDailyLog(std::wstring(kProxyName) + L": the archive could not be created on the device (file service " +
-                      std::to_wstring(code) + L")");
+        LogLine(std::wstring(kProxyName) + L": the archive could not be created on the device (file service " +
+                std::to_wstring(code) + L")");
         return kWriteError;
     }
     const size_t chunk = static_cast<size_t>(afc::kMostWrite);
@@ -202,7 +206,7 @@ int Upload(afc_connection* afc, HANDLE source, uint64_t size, const std::string&
         DWORD got = 0;
         if (!::ReadFile(source, buffer.get(), static_cast<DWORD>(chunk), &got, nullptr)) {
             AFCFileRefClose(afc, file);
-            WriteDailyLog(std::wstring(kProxyName) + L": the archive could not be read");
+            LogLine(std::wstring(kProxyName) + L": the archive could not be read");
             return kReadError;
         }
         if (got == 0)
@@ -216,8 +220,8 @@ int Upload(afc_connection* afc, HANDLE source, uint64_t size, const std::string&
     if (code == afc::kSuccess)
         code = closed;
     if (code != afc::kSuccess) {
-        WriteDailyLog(std::wstring(kProxyName) + L": uploading the archive failed (file service " +
-                      std::to_wstring(code) + L")");
+        LogLine(std::wstring(kProxyName) + L": uploading the archive failed (file service " + std::to_wstring(code) +
+                L")");
         return kWriteError;
     }
     return kOk;
@@ -229,14 +233,14 @@ int InstallArchive(const char* command, am_device* device, CFURLRef url, CFDicti
         return kInvalidArgumentError;
     std::wstring path;
     if (!LocalPathOfUrl(url, &path)) {
-        WriteDailyLog(std::wstring(kProxyName) + L": the archive's URL names no local file");
+        LogLine(std::wstring(kProxyName) + L": the archive's URL names no local file");
         return kInvalidArgumentError;
     }
     UniqueHandle source(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER size;
     if (!source || !::GetFileSizeEx(source.get(), &size)) {
-        WriteDailyLog(std::wstring(kProxyName) + L": the archive " + path + L" could not be opened");
+        LogLine(std::wstring(kProxyName) + L": the archive " + path + L" could not be opened");
         return kNotFoundError;
     }
     StagingArea staging;
@@ -244,8 +248,8 @@ int InstallArchive(const char* command, am_device* device, CFURLRef url, CFDicti
         return kNotConnectedError;
     const int made = AFCDirectoryCreate(staging.get(), kStagingFolder);
     if (made != afc::kSuccess) {
-        WriteDailyLog(std::wstring(kProxyName) + L": the staging folder could not be made (file service " +
-                      std::to_wstring(made) + L")");
+        LogLine(std::wstring(kProxyName) + L": the staging folder could not be made (file service " +
+                std::to_wstring(made) + L")");
         return kWriteError;
     }
     const std::string staged = std::string(kStagingFolder) + "/" + StagedName(path);
@@ -255,7 +259,6 @@ int InstallArchive(const char* command, am_device* device, CFURLRef url, CFDicti
 
     std::unique_ptr<Connection> proxy = StartDeviceService(device, kProxyService);
     if (proxy) {
-        proxy->SetTimeout(DeviceJobStepTimeout()); // unpacking a large archive is one silent step
         Owned<CFMutableDictionaryRef> clientOptions = ClientOptions(options);
         Dictionary request;
         request.Set("Command", command).Set("PackagePath", staged).SetValue("ClientOptions", clientOptions.get());
@@ -277,7 +280,6 @@ int Uninstall(am_device* device, CFStringRef bundleId, CFDictionaryRef options, 
     std::unique_ptr<Connection> proxy = StartDeviceService(device, kProxyService);
     if (!proxy)
         return kNotConnectedError;
-    proxy->SetTimeout(DeviceJobStepTimeout());
     Owned<CFMutableDictionaryRef> clientOptions = ClientOptions(options);
     Dictionary request;
     request.Set("Command", "Uninstall").Set("ApplicationIdentifier", id).SetValue("ClientOptions", clientOptions.get());

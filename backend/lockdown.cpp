@@ -2,6 +2,7 @@
 
 #include "backend/multiplexer.h"
 #include "backend/status.h"
+#include "platform/loader_log.h"
 #include "platform/log.h"
 #include "platform/text.h"
 #include "platform/tls.h"
@@ -11,7 +12,8 @@
 
 namespace backend {
 
-void LogLine(const std::string& utf8) { WriteDailyLog(L"Built-in backend: " + Utf8ToWide(utf8.c_str())); }
+void LogLine(const std::string& utf8) { LogLine(Utf8ToWide(utf8.c_str())); }
+void LogLine(const std::wstring& text) { WriteDailyLog(kBackendDetailLogPrefix + text); }
 
 std::unique_ptr<Lockdown> Lockdown::Open(uint32_t deviceId, std::string* error) {
     std::unique_ptr<Connection> connection = Connection::Open(deviceId, kLockdownPort, error);

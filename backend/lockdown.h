@@ -14,8 +14,10 @@ namespace backend {
 
 constexpr char kLabel[] = "OrvexDevice";
 
-// Writes one line to the daily log, naming the built-in backend.
+// Writes one line to the daily log, naming the built-in backend (every line
+// the backend writes starts with kBackendDetailLogPrefix).
 void LogLine(const std::string& utf8);
+void LogLine(const std::wstring& text);
 
 class Lockdown {
   public:

@@ -1,5 +1,6 @@
 #include "backend/misagent.h"
 
+#include "backend/lockdown.h"
 #include "backend/services.h"
 #include "backend/status.h"
 #include "platform/file.h"
@@ -17,21 +18,20 @@ int InstallProfile(am_device* device, CFURLRef profileUrl) {
         return kInvalidArgumentError;
     std::wstring path;
     if (!LocalPathOfUrl(profileUrl, &path)) {
-        WriteDailyLog(std::wstring(kName) + L": the profile's URL names no local file");
+        LogLine(std::wstring(kName) + L": the profile's URL names no local file");
         return kInvalidArgumentError;
     }
     std::string bytes;
-    if (!ReadLocalFile(path, kMostProfileBytes, &bytes) || bytes.empty()) {
-        WriteDailyLog(std::wstring(kName) + L": the profile " + path + L" is missing, empty or larger than 1 MiB");
+    // The device library names the refusal in its own log line.
+    if (!ReadLocalFile(path, kMostProfileBytes, &bytes) || bytes.empty())
         return kNotFoundError;
-    }
     std::unique_ptr<Connection> connection = StartDeviceService(device, kService);
     if (!connection)
         return kNotConnectedError;
     Dictionary request;
     request.Set("MessageType", "Install").SetData("Profile", bytes).Set("ProfileType", "Provisioning");
     if (!SendPlist(*connection, request.get())) {
-        WriteDailyLog(std::wstring(kName) + L": the profile could not be sent");
+        LogLine(std::wstring(kName) + L": the profile could not be sent");
         return kWriteError;
     }
     Owned<CFDictionaryRef> answer = ReceiveAnswer(*connection, kName);
@@ -39,12 +39,11 @@ int InstallProfile(am_device* device, CFURLRef profileUrl) {
         return kReadError;
     int64_t status = -1;
     if (!IntegerOf(answer.get(), "Status", &status)) {
-        WriteDailyLog(std::wstring(kName) + L": the device's answer has no status");
+        LogLine(std::wstring(kName) + L": the device's answer has no status");
         return kInvalidResponseError;
     }
     if (status != 0) {
-        WriteDailyLog(std::wstring(kName) + L": the device refused the profile (status " + std::to_wstring(status) +
-                      L")");
+        LogLine(std::wstring(kName) + L": the device refused the profile (status " + std::to_wstring(status) + L")");
         // The device's own code when it is one of the device library's.
         const bool known = status >= 0xe8000000ll && status <= 0xe8ffffffll;
         return known ? static_cast<int>(static_cast<uint32_t>(status)) : static_cast<int>(kUndefinedError);

@@ -20,7 +20,8 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
+
+#include <windows.h>
 
 struct am_device_notification {
     am_device_notification_callback callback = nullptr;
@@ -28,7 +29,8 @@ struct am_device_notification {
     std::atomic<bool> stop{false};
     std::atomic<bool> ready{false}; // `thread` is set
     bool freeOnExit = false;        // set on the thread itself
-    std::thread thread;
+    HANDLE thread = nullptr;        // a Win32 thread: MinGW's std::thread can fault as it starts
+    DWORD threadId = 0;
     std::map<uint32_t, am_device*> attached; // the thread's own
 };
 
@@ -61,7 +63,7 @@ void Announce(am_device_notification* n, am_device* device, unsigned message) {
 void Arrived(am_device_notification* n, const MuxDevice& found) {
     if (found.udid.empty() || n->attached.count(found.id))
         return;
-    am_device* device = NewDevice(found.id, found.udid);
+    am_device* device = AnnouncedDevice(found.id, found.udid);
     n->attached[found.id] = device;
     Announce(n, device, ADNCI_MSG_CONNECTED);
 }
@@ -144,7 +146,8 @@ void Run(am_device_notification* n) {
     AllLeft(n, false);
 }
 
-void ThreadMain(am_device_notification* n) {
+DWORD WINAPI ThreadMain(void* parameter) {
+    am_device_notification* n = static_cast<am_device_notification*>(parameter);
     while (!n->ready)
         ::Sleep(1);
     try {
@@ -152,20 +155,22 @@ void ThreadMain(am_device_notification* n) {
     } catch (...) {
         LogLine("device notifications: the thread ended on an unexpected error");
     }
-    if (n->freeOnExit)
+    if (n->freeOnExit) {
+        ::CloseHandle(n->thread);
         delete n;
+    }
+    return 0;
 }
 
 // Ends a subscription taken out of the live set.
 void End(am_device_notification* n) {
     n->stop = true;
-    if (n->thread.get_id() == std::this_thread::get_id()) {
-        n->freeOnExit = true;
-        n->thread.detach();
+    if (n->threadId == ::GetCurrentThreadId()) {
+        n->freeOnExit = true; // the thread frees it once the callback returns
         return;
     }
-    if (n->thread.joinable())
-        n->thread.join();
+    ::WaitForSingleObject(n->thread, INFINITE);
+    ::CloseHandle(n->thread);
     delete n;
 }
 
@@ -198,9 +203,8 @@ int __cdecl AMDeviceNotificationSubscribe(am_device_notification_callback callba
             std::lock_guard<std::mutex> guard(all.lock);
             all.live.insert(raw);
         }
-        try {
-            n->thread = std::thread(ThreadMain, raw);
-        } catch (...) {
+        n->thread = ::CreateThread(nullptr, 0, ThreadMain, raw, 0, &n->threadId);
+        if (!n->thread) {
             Subscriptions& all = AllSubscriptions();
             std::lock_guard<std::mutex> guard(all.lock);
             all.live.erase(raw);

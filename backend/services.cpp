@@ -1,6 +1,7 @@
 #include "backend/services.h"
 
 #include "backend/device.h"
+#include "backend/lockdown.h"
 #include "platform/text.h"
 
 namespace backend {
@@ -29,8 +30,7 @@ std::unique_ptr<Connection> StartDeviceService(am_device* device, const char* se
     std::string error;
     std::unique_ptr<Connection> connection = StartServiceConnection(device, service, &error);
     if (!connection)
-        WriteDailyLog(L"Starting the device's service " + Utf8ToWide(service) + L" failed: " +
-                      Utf8ToWide(error.c_str()));
+        LogLine(L"Starting the device's service " + Utf8ToWide(service) + L" failed: " + Utf8ToWide(error.c_str()));
     return connection;
 }
 
@@ -38,11 +38,11 @@ Owned<CFDictionaryRef> ReceiveAnswer(Connection& connection, const wchar_t* what
     std::string error;
     Owned<CFTypeRef> answer(ReceivePlist(connection, &error));
     if (!answer) {
-        WriteDailyLog(std::wstring(what) + L": no answer from the device (" + Utf8ToWide(error.c_str()) + L")");
+        LogLine(std::wstring(what) + L": no answer from the device (" + Utf8ToWide(error.c_str()) + L")");
         return Owned<CFDictionaryRef>();
     }
     if (!IsDictionary(answer.get())) {
-        WriteDailyLog(std::wstring(what) + L": the device's answer is not a dictionary");
+        LogLine(std::wstring(what) + L": the device's answer is not a dictionary");
         return Owned<CFDictionaryRef>();
     }
     return Owned<CFDictionaryRef>(static_cast<CFDictionaryRef>(answer.release()));

@@ -6,10 +6,6 @@ namespace backend {
 
 unsigned MultiplexerTimeout();
 unsigned DeviceTimeout();
-// How long a device may stay silent within one step of a long job: the
-// installation proxy unpacking and checking a large archive sends its next
-// report only when the step ends.
-unsigned DeviceJobStepTimeout();
 // For tests: one shorter bound for both (0 puts the defaults back).
 void SetTimeoutsForTests(unsigned milliseconds);
 

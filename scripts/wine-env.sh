@@ -41,5 +41,13 @@ else
     export WINEPREFIX=${ORVEX_WINEPREFIX:-$ORVEX_BUILD/wineprefix}
 fi
 export WINEDEBUG=${WINEDEBUG:--all}
+# The simulated devices' RSA keys, made once per build folder and used again
+# by every devicesim server (sim/wire/pairing.cpp): making them takes seconds
+# each under Wine, and the tests start hundreds of farms.
+if [ -z "${DEVICESIM_KEY_CACHE:-}" ]; then
+    keys=$ORVEX_BUILD/devicesim-keys
+    export DEVICESIM_KEY_CACHE="Z:${keys//\//\\}"
+    unset keys
+fi
 # No Mono or Gecko installer prompts.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}

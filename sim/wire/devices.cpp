@@ -1,5 +1,7 @@
 #include "sim/wire/devices.h"
 
+#include "sim/wire/pairing.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -7,6 +9,7 @@ namespace simwire {
 
 using simfarm::Fault;
 using simfarm::Value;
+namespace key = simfarm::key;
 
 namespace {
 
@@ -31,6 +34,7 @@ void DeviceTracker::Refresh(bool force) {
     }
     struct Seen {
         AttachedDevice device;
+        std::string key;
         bool attached = false;
         Faults faults;
     };
@@ -48,6 +52,10 @@ void DeviceTracker::Refresh(bool force) {
         const Value* lockdown = simfarm::DomainOf(d, "");
         s.device.productType = lockdown ? lockdown->GetString("ProductType") : std::string();
         s.attached = simfarm::IsAttached(d);
+        // A device has its key before anyone sees it (the description's
+        // DevicePublicKey then stays what it is from the first announcement).
+        if (s.attached && !d.Find(key::kDeviceKey))
+            EnsureDeviceKey(m_farm, udid, &s.key, nullptr);
         int64_t latency = simfarm::FaultAmount(d, Fault::Latency);
         s.faults.latency = static_cast<unsigned>(std::clamp<int64_t>(latency, 0, kMostLatency));
         s.faults.unplugAfter = simfarm::FaultAmount(d, Fault::UnplugAfter);

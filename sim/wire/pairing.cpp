@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cwctype>
 #include <deque>
@@ -89,7 +90,43 @@ void MakeKeysAhead() {
     }
 }
 
+// DEVICESIM_KEY_CACHE names a folder of keys made once and used again by
+// every server (the tests start hundreds of farms; each would otherwise make
+// its host and device keys anew, seconds each under Wine). A server takes
+// the cached keys in turn, so the keys of one farm differ from each other
+// up to kCachedKeys; the first server to need a key not yet there makes it.
+const wchar_t kKeyCacheVariable[] = L"DEVICESIM_KEY_CACHE";
+const unsigned kCachedKeys = 16;
+
+std::wstring KeyCacheFolder() {
+    static const std::wstring folder = [] {
+        wchar_t buffer[MAX_PATH] = {};
+        DWORD n = ::GetEnvironmentVariableW(kKeyCacheVariable, buffer, MAX_PATH);
+        return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
+    }();
+    return folder;
+}
+
+bool WriteFileReplacing(const std::wstring& path, const std::string& bytes);
+
+bool CachedKey(std::string* key, std::string* error) {
+    static std::atomic<unsigned> next{0};
+    const std::wstring folder = KeyCacheFolder();
+    const std::wstring path = folder + L"\\key-" + std::to_wstring(next++ % kCachedKeys) + L".pem";
+    if (ReadLocalFile(path, 64 * 1024, key) && key->find("PRIVATE KEY-----") != std::string::npos)
+        return true;
+    std::string made;
+    if (!tls::GenerateRsaKey(kKeyBits, &made, error))
+        return false;
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    WriteFileReplacing(path, made); // a cache: kept when it can be
+    *key = std::move(made);
+    return true;
+}
+
 bool TakeKey(std::string* key, std::string* error) {
+    if (!KeyCacheFolder().empty())
+        return CachedKey(key, error);
     {
         std::lock_guard<std::mutex> guard(g_keys.lock);
         if (!g_keys.keys.empty()) {
@@ -102,16 +139,25 @@ bool TakeKey(std::string* key, std::string* error) {
     return tls::GenerateRsaKey(kKeyBits, key, error);
 }
 
+// Written beside the file under a name of this process's own, then moved
+// over it: a reader never sees half a file, and two servers writing the same
+// file do not share the temporary one.
 bool WriteFileReplacing(const std::wstring& path, const std::string& bytes) {
-    std::wstring temp = path + L".new";
+    std::wstring temp = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".new";
     {
         UniqueHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
         if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size())
+            written != bytes.size()) {
+            file.reset();
+            ::DeleteFileW(temp.c_str());
             return false;
+        }
     }
-    return ::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    ::DeleteFileW(temp.c_str());
+    return false;
 }
 
 // The farm's host: root and host keys with their certificates.
@@ -158,6 +204,8 @@ bool HostIdentity(const Farm& farm, Value* identity, std::string* error) {
 } // namespace
 
 void StartKeyMaker(size_t keep) {
+    if (!KeyCacheFolder().empty())
+        return; // keys come from the cache
     std::lock_guard<std::mutex> guard(g_keys.lock);
     g_keys.keep = keep > g_keys.keep ? keep : g_keys.keep;
     if (g_keys.users++ > 0)
@@ -188,6 +236,8 @@ bool PrepareKeys(const Farm& farm, size_t ready, std::string* error) {
     Value host;
     if (!HostIdentity(farm, &host, error))
         return false;
+    if (!KeyCacheFolder().empty())
+        return true; // keys come from the cache
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(g_keys.lock);

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace {
 
 using namespace backend;
@@ -66,7 +68,7 @@ class Hostile : public ::testing::Test {
     void SetUp() override {
         Record();
         SetTimeoutsForTests(kBound);
-        device = NewDevice(7, "0123456789abcdef0123456789abcdef01234567");
+        device = AnnouncedDevice(7, "0123456789abcdef0123456789abcdef01234567");
     }
     void TearDown() override {
         calls::AMDeviceRelease(device);
@@ -171,6 +173,26 @@ TEST_F(Hostile, RepeatedFailuresLeakNoHandles) {
         cycle();
     ::GetProcessHandleCount(::GetCurrentProcess(), &after);
     EXPECT_LT(after, before + 20) << before << " handles before, " << after << " after";
+}
+
+std::atomic<int> g_announced{0};
+void CountAnnounced(am_device_notification_callback_info*, void*) { ++g_announced; }
+
+TEST_F(Hostile, NotificationsOnAMisbehavingMultiplexerAnnounceNothingAndEndPromptly) {
+    for (Fault fault : {Fault::MuxSilent, Fault::MuxOversized, Fault::MuxMalformed}) {
+        FakeMultiplexer mux(fault, Record());
+        testutil::LogWatch log;
+        g_announced = 0;
+        am_device_notification* subscription = nullptr;
+        ASSERT_EQ(calls::AMDeviceNotificationSubscribe(CountAnnounced, 0, 0, nullptr, &subscription), 0);
+        ::Sleep(1500);
+        const DWORD start = ::GetTickCount();
+        EXPECT_EQ(calls::AMDeviceNotificationUnsubscribe(subscription), 0);
+        EXPECT_LT(::GetTickCount() - start, 2 * kBound + 500);
+        EXPECT_EQ(g_announced, 0);
+        EXPECT_TRUE(LogHas(log, L"device notifications: ")) << Lines(log);
+        EXPECT_GE(mux.connections(), 1);
+    }
 }
 
 } // namespace

@@ -217,11 +217,20 @@ TEST_F(Wire, ARefusedPairingFailsWithALogLineAndALaterCallPairs) {
     ASSERT_TRUE(farm->ClearFaults(udid, &error)) << error;
     EXPECT_EQ(calls::AMDevicePair(device), 0);
     EXPECT_EQ(calls::AMDeviceValidatePairing(device), 0);
-    // A device that forgot the host is paired again with the host's record.
+    // A device that forgot the host is paired again, with the host's record,
+    // when the pairing is validated; not while it refuses to pair.
     ASSERT_TRUE(farm->SetPaired(udid, false, &error)) << error;
+    ASSERT_TRUE(farm->SetFault(udid, simfarm::Fault::Pair, 1, &error)) << error;
     EXPECT_NE(calls::AMDeviceValidatePairing(device), 0);
-    EXPECT_EQ(calls::AMDevicePair(device), 0);
+    ASSERT_TRUE(farm->ClearFaults(udid, &error)) << error;
+    log.Restart();
     EXPECT_EQ(calls::AMDeviceValidatePairing(device), 0);
+    logged = false;
+    for (const std::wstring& line : log.Messages())
+        logged = logged || line.find(L"the device no longer knows this host") != std::wstring::npos;
+    EXPECT_TRUE(logged);
+    EXPECT_EQ(calls::AMDeviceStartSession(device), 0);
+    EXPECT_EQ(calls::AMDeviceStopSession(device), 0);
     calls::AMDeviceDisconnect(device);
     calls::AMDeviceRelease(device);
     EXPECT_EQ(calls::AMDeviceNotificationUnsubscribe(subscription), 0);
@@ -240,7 +249,16 @@ TEST_F(Wire, PlugUnplugAndARestartOfTheMultiplexerAreAnnounced) {
         << "the same device object leaves";
     ASSERT_TRUE(farm->Attach(udid, &error)) << error;
     size_t before = heard.count();
-    ASSERT_NE(heard.WaitFor(ADNCI_MSG_CONNECTED, udid, kAnnounceMilliseconds, before - 1), nullptr);
+    am_device* again = heard.WaitFor(ADNCI_MSG_CONNECTED, udid, kAnnounceMilliseconds, before - 1);
+    ASSERT_NE(again, nullptr);
+    {
+        Heard second;
+        am_device_notification* other = nullptr;
+        ASSERT_EQ(calls::AMDeviceNotificationSubscribe(Heard::Callback, 0, 0, &second, &other), 0);
+        EXPECT_EQ(second.WaitFor(ADNCI_MSG_CONNECTED, udid, kAnnounceMilliseconds), again)
+            << "one device object for a device, whichever subscription announces it";
+        EXPECT_EQ(calls::AMDeviceNotificationUnsubscribe(other), 0);
+    }
 
     // The multiplexer stops: the device leaves; it comes back: announced again.
     const uint16_t port = server->port();

@@ -301,7 +301,7 @@ TEST_F(AppInstall, ProvisioningProfiles) {
     {
         testutil::LogWatch log;
         EXPECT_EQ(lib.dll().InstallProvisionProfile(id.c_str(), empty.c_str()), 0);
-        const std::vector<std::wstring> lines = log.Messages();
+        const std::vector<std::wstring> lines = log.LibraryMessages();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(L"描述文件安装失败：设备拒绝（错误 0x", 0), 0u) << WideToUtf8(lines[0].c_str());
     }

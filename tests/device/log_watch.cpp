@@ -1,5 +1,6 @@
 #include "tests/device/log_watch.h"
 
+#include "platform/loader_log.h"
 #include "platform/text.h"
 #include "tests/support/test_util.h"
 
@@ -67,6 +68,14 @@ std::vector<std::wstring> LogWatch::Messages() const {
     std::wstring today = TodaysLogPath();
     if (today != m_file && ReadFileBytes(today, &bytes)) // midnight passed meanwhile
         SplitMessages(bytes, &messages);
+    return messages;
+}
+
+std::vector<std::wstring> LogWatch::LibraryMessages() const {
+    std::vector<std::wstring> messages = Messages();
+    messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                  [](const std::wstring& m) { return m.rfind(kBackendDetailLogPrefix, 0) == 0; }),
+                   messages.end());
     return messages;
 }
 

@@ -17,6 +17,9 @@ class LogWatch {
 
     // The messages appended since (time prefixes cut off), in order.
     std::vector<std::wstring> Messages() const;
+    // The same without the built-in backend's own lines: what the library
+    // writes for its exports, whichever backend it bound.
+    std::vector<std::wstring> LibraryMessages() const;
     bool Saw(const std::wstring& message) const;
     // Starts again at the present end.
     void Restart();

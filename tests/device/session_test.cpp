@@ -62,11 +62,11 @@ TEST_F(RegistryTest, SessionsAndFileServiceReportEachFailingStep) {
         }
         std::vector<std::wstring> lines = LogLines();
         if (c.log) {
-            ASSERT_EQ(lines.size(), logged + 1);
+            ASSERT_EQ(lines.size(), logged + 1) << testing::PrintToString(lines);
             EXPECT_EQ(lines.back(), c.log);
             ++logged;
         } else {
-            EXPECT_EQ(lines.size(), logged);
+            EXPECT_EQ(lines.size(), logged) << testing::PrintToString(lines);
         }
     }
 }
