@@ -106,7 +106,8 @@ def main():
     server = ours = None
     log = open(os.path.join(work, "builtin-bench.log"), "w")
     try:
-        subprocess.run([sys.executable, os.path.join(HERE, "make_bench_ipa.py"), work, str(megabytes), str(entries)], check=True)
+        subprocess.run([sys.executable, os.path.join(HERE, "make_bench_ipa.py"), work, str(megabytes), str(entries)],
+                       check=True)
         ipa = os.path.join(work, "bench.ipa")
         udid = farm.create(harness.IPHONE4S)
         server = Server(farm)
