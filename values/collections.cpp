@@ -250,7 +250,11 @@ void CFArrayReplaceValues(CFMutableArrayRef theArray, CFRange range, const void*
         added.reserve(static_cast<size_t>(newCount));
         std::vector<const void*> removed(a->items.begin() + range.location,
                                          a->items.begin() + range.location + range.length);
-        a->items.reserve(finalSize);
+        // Room first, so that nothing below throws once values are retained;
+        // grown by half as much again at least, so that appending one value
+        // at a time costs no more than a constant each.
+        if (finalSize > a->items.capacity())
+            a->items.reserve(std::max(finalSize, a->items.capacity() + a->items.capacity() / 2));
         for (CFIndex i = 0; i < newCount; ++i)
             added.push_back(a->RetainItem(newValues[i]));
         a->items.erase(a->items.begin() + range.location, a->items.begin() + range.location + range.length);

@@ -4,6 +4,9 @@
 #include "plist/plist.h"
 #include "cf_internal.h"
 
+#include <algorithm>
+#include <unordered_map>
+
 namespace {
 
 using cf::As;
@@ -147,82 +150,209 @@ CFPropertyListRef Read(CFDataRef data, CFOptionFlags options, CFPropertyListForm
     return root;
 }
 
-bool IsValid(CFTypeRef value, int depth) {
-    if (depth > plist::kMaxDepth)
-        return false;
-    if (As<__CFString>(value) || As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value) ||
-        As<__CFData>(value))
-        return true;
-    if (const auto* a = As<__CFArray>(value)) {
-        for (const void* item : a->items) {
-            if (!IsValid(item, depth + 1))
-                return false;
-        }
-        return true;
-    }
-    if (const auto* d = As<__CFDictionary>(value)) {
-        for (const auto& e : d->entries) {
-            if (!As<__CFString>(e.key) || !IsValid(e.value, depth + 1))
-                return false;
-        }
-        return true;
-    }
-    return false;
+// A binary list names one object from many places, and a list read
+// immutable shares it: a list of a few hundred bytes can hold a tree of 2^40
+// places. The walks below therefore measure each object once, however often
+// it is named.
+
+bool IsLeaf(CFTypeRef value) {
+    return As<__CFString>(value) || As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value) ||
+           As<__CFData>(value);
 }
 
-CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability, int depth) {
+// The height of the property list `value` (1 for a leaf), or 0 when it is
+// not a property list. `known` keeps the height of every object measured;
+// `depth` bounds the walk (a container that holds itself ends there).
+int Height(CFTypeRef value, int depth, std::unordered_map<CFTypeRef, int>* known) {
     if (depth > plist::kMaxDepth)
-        return nullptr;
-    const bool mutableContainers = mutability != kCFPropertyListImmutable;
-    const bool mutableLeaves = mutability == kCFPropertyListMutableContainersAndLeaves;
-    if (const auto* s = As<__CFString>(value)) {
-        if (!mutableLeaves && !s->isMutable) {
-            cf::Retain(s);
-            return s;
-        }
-        return cf::NewString(s->units, mutableLeaves);
-    }
-    if (const auto* d = As<__CFData>(value)) {
-        if (!mutableLeaves && !d->isMutable) {
-            cf::Retain(d);
-            return d;
-        }
-        return new __CFData(std::vector<uint8_t>(d->Bytes(), d->Bytes() + d->Size()), mutableLeaves);
-    }
-    if (As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value)) {
-        cf::Retain(value);
-        return value;
-    }
-    if (const auto* a = As<__CFArray>(value)) {
-        cf::Ref holder(cf::NewArray(mutableContainers));
-        auto* copy = cf::AsMutable<__CFArray>(holder.get());
-        copy->items.reserve(a->items.size());
+        return 0;
+    auto found = known->find(value);
+    if (found != known->end())
+        return found->second;
+    int height = 0;
+    if (IsLeaf(value)) {
+        height = 1;
+    } else if (const auto* a = As<__CFArray>(value)) {
+        height = 1;
         for (const void* item : a->items) {
-            CFTypeRef child = DeepCopy(item, mutability, depth + 1);
-            if (!child)
-                return nullptr;
-            copy->items.push_back(child);
+            const int h = Height(item, depth + 1, known);
+            height = h ? std::max(height, h + 1) : 0;
+            if (!height)
+                break;
         }
-        return holder.release();
-    }
-    if (const auto* d = As<__CFDictionary>(value)) {
-        cf::Ref holder(cf::NewDictionary(mutableContainers));
-        auto* copy = cf::AsMutable<__CFDictionary>(holder.get());
-        copy->Reserve(d->entries.size());
+    } else if (const auto* d = As<__CFDictionary>(value)) {
+        height = 1;
         for (const auto& e : d->entries) {
-            if (!As<__CFString>(e.key))
-                return nullptr;
-            cf::Ref key(DeepCopy(e.key, kCFPropertyListImmutable, depth + 1));
-            cf::Ref child(DeepCopy(e.value, mutability, depth + 1));
-            if (!key || !child)
-                return nullptr;
-            copy->AdoptPair(key.get(), child.get());
-            key.release();
-            child.release();
+            const int h = As<__CFString>(e.key) ? Height(e.value, depth + 1, known) : 0;
+            height = h ? std::max(height, h + 1) : 0;
+            if (!height)
+                break;
         }
-        return holder.release();
     }
-    return nullptr;
+    known->emplace(value, height);
+    return height;
+}
+
+bool IsValid(CFTypeRef value) {
+    std::unordered_map<CFTypeRef, int> known;
+    const int height = Height(value, 1, &known);
+    return height > 0 && height <= plist::kMaxDepth;
+}
+
+// What spelling a value out place by place (a copy with mutable parts, XML
+// text) may make: this many places, and four for each object and each
+// reference the value holds (a tree of distinct objects has one place per
+// reference). A list that names one object from many places, so that its
+// places outgrow what it holds, is refused past that, as the reader refuses
+// such lists read mutable.
+constexpr uint64_t kCopyAllowance = uint64_t{1} << 16;
+
+// The allowance of `value`, whose objects `known` holds (from Height).
+uint64_t AllowanceOf(const std::unordered_map<CFTypeRef, int>& known) {
+    uint64_t held = known.size();
+    for (const auto& object : known) {
+        if (const auto* a = As<__CFArray>(object.first))
+            held += a->items.size();
+        else if (const auto* d = As<__CFDictionary>(object.first))
+            held += 2 * d->entries.size();
+    }
+    return kCopyAllowance + 4 * held;
+}
+
+// A deep copy. Immutable copies are made once per object and shared where
+// the original shares; a mutable one is made for every place, within the
+// allowance.
+class DeepCopier {
+  public:
+    DeepCopier(CFOptionFlags mutability, uint64_t allowance)
+        : m_mutableContainers(mutability != kCFPropertyListImmutable),
+          m_mutableLeaves(mutability == kCFPropertyListMutableContainersAndLeaves), m_left(allowance) {}
+    DeepCopier(const DeepCopier&) = delete;
+    DeepCopier& operator=(const DeepCopier&) = delete;
+    ~DeepCopier() {
+        for (const auto& made : m_made)
+            cf::Release(made.second);
+    }
+
+    // A new reference to the copy of `value` (immutable when `key`), or null.
+    CFTypeRef Copy(CFTypeRef value, bool key = false) {
+        const bool mutableCopy = !key && (IsLeaf(value) ? m_mutableLeaves : m_mutableContainers);
+        if (mutableCopy) {
+            if (m_left == 0)
+                return nullptr;
+            --m_left;
+            return Make(value, true);
+        }
+        auto found = m_made.find(value);
+        if (found != m_made.end()) {
+            cf::Retain(found->second);
+            return found->second;
+        }
+        cf::Ref copy(Make(value, false));
+        if (!copy)
+            return nullptr;
+        m_made.emplace(value, copy.get());
+        cf::Retain(copy.get());
+        return copy.release();
+    }
+
+  private:
+    CFTypeRef Make(CFTypeRef value, bool mutableCopy) {
+        if (const auto* s = As<__CFString>(value)) {
+            if (!mutableCopy && !s->isMutable) {
+                cf::Retain(s);
+                return s;
+            }
+            return cf::NewString(s->units, mutableCopy);
+        }
+        if (const auto* d = As<__CFData>(value)) {
+            if (!mutableCopy && !d->isMutable) {
+                cf::Retain(d);
+                return d;
+            }
+            return new __CFData(std::vector<uint8_t>(d->Bytes(), d->Bytes() + d->Size()), mutableCopy);
+        }
+        if (As<__CFNumber>(value) || As<__CFBoolean>(value) || As<__CFDate>(value)) {
+            cf::Retain(value);
+            return value;
+        }
+        if (const auto* a = As<__CFArray>(value)) {
+            cf::Ref holder(cf::NewArray(mutableCopy));
+            auto* copy = cf::AsMutable<__CFArray>(holder.get());
+            copy->items.reserve(a->items.size());
+            for (const void* item : a->items) {
+                CFTypeRef child = Copy(item);
+                if (!child)
+                    return nullptr;
+                copy->items.push_back(child);
+            }
+            return holder.release();
+        }
+        if (const auto* d = As<__CFDictionary>(value)) {
+            cf::Ref holder(cf::NewDictionary(mutableCopy));
+            auto* copy = cf::AsMutable<__CFDictionary>(holder.get());
+            copy->Reserve(d->entries.size());
+            for (const auto& e : d->entries) {
+                cf::Ref key(Copy(e.key, true));
+                cf::Ref child(Copy(e.value));
+                if (!key || !child)
+                    return nullptr;
+                copy->AdoptPair(key.get(), child.get());
+                key.release();
+                child.release();
+            }
+            return holder.release();
+        }
+        return nullptr;
+    }
+
+    const bool m_mutableContainers;
+    const bool m_mutableLeaves;
+    uint64_t m_left;
+    std::unordered_map<CFTypeRef, CFTypeRef> m_made; // immutable copies, by original; one reference each
+};
+
+// The places of the tree `value` spells out (each object once per place it
+// is named from), counted up to `limit`; `counted` keeps each object's.
+uint64_t Places(CFTypeRef value, uint64_t limit, std::unordered_map<CFTypeRef, uint64_t>* counted) {
+    auto found = counted->find(value);
+    if (found != counted->end())
+        return found->second;
+    uint64_t places = 1;
+    auto add = [&](CFTypeRef child) { places = std::min(limit, places + Places(child, limit, counted)); };
+    if (const auto* a = As<__CFArray>(value)) {
+        for (const void* item : a->items)
+            add(item);
+    } else if (const auto* d = As<__CFDictionary>(value)) {
+        for (const auto& e : d->entries) {
+            add(e.key);
+            add(e.value);
+        }
+    }
+    counted->emplace(value, places);
+    return places;
+}
+
+// Whether the text of a property list, which spells out every place, stays
+// within the allowance of a copy with mutable parts. Values that are no
+// property lists are left to the writer to refuse.
+bool SpelledOutWithinAllowance(CFTypeRef value) {
+    std::unordered_map<CFTypeRef, int> known;
+    const int height = Height(value, 1, &known);
+    if (height <= 0 || height > plist::kMaxDepth)
+        return true;
+    const uint64_t allowance = AllowanceOf(known);
+    std::unordered_map<CFTypeRef, uint64_t> counted;
+    return Places(value, allowance + 1, &counted) <= allowance;
+}
+
+CFTypeRef DeepCopy(CFTypeRef value, CFOptionFlags mutability) {
+    std::unordered_map<CFTypeRef, int> known;
+    const int height = Height(value, 1, &known);
+    if (height <= 0 || height > plist::kMaxDepth)
+        return nullptr;
+    DeepCopier copier(mutability, AllowanceOf(known));
+    return copier.Copy(value);
 }
 
 CFDataRef ToData(const std::string& bytes) {
@@ -259,8 +389,10 @@ CFDataRef CFPropertyListCreateData(CFAllocatorRef, CFPropertyListRef propertyLis
         std::string bytes;
         bool written = false;
         const ObjectSource source;
+        // XML writes every place out: a binary list that names one object
+        // from many places is refused here, as its mutable copies are.
         if (format == kCFPropertyListXMLFormat_v1_0)
-            written = plist::WriteXml(source, propertyList, &bytes);
+            written = SpelledOutWithinAllowance(propertyList) && plist::WriteXml(source, propertyList, &bytes);
         else if (format == kCFPropertyListBinaryFormat_v1_0)
             written = plist::WriteBinary(source, propertyList, &bytes);
         if (!written) {
@@ -279,11 +411,11 @@ CFDataRef CFPropertyListCreateXMLData(CFAllocatorRef allocator, CFPropertyListRe
 
 CFPropertyListRef CFPropertyListCreateDeepCopy(CFAllocatorRef, CFPropertyListRef propertyList,
                                                CFOptionFlags mutabilityOption) {
-    return Guard<CFPropertyListRef>(nullptr, [&] { return DeepCopy(propertyList, mutabilityOption, 1); });
+    return Guard<CFPropertyListRef>(nullptr, [&] { return DeepCopy(propertyList, mutabilityOption); });
 }
 
 Boolean CFPropertyListIsValid(CFPropertyListRef plist, CFPropertyListFormat format) {
     if (format != kCFPropertyListXMLFormat_v1_0 && format != kCFPropertyListBinaryFormat_v1_0)
         return 0;
-    return Guard<Boolean>(0, [&] { return IsValid(plist, 1) ? Boolean{1} : Boolean{0}; });
+    return Guard<Boolean>(0, [&] { return IsValid(plist) ? Boolean{1} : Boolean{0}; });
 }

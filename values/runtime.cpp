@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <type_traits>
+#include <utility>
 
 namespace cf {
 
@@ -46,6 +48,19 @@ void Release(CFTypeRef cf) {
         delete object;
 }
 
+namespace {
+
+// The pairs of containers found equal so far by the outermost Equal running
+// on this thread: a binary list names one object from many places, so two
+// lists of a few hundred bytes can each hold a tree of 2^40 places; each
+// pair of their objects is compared once.
+using EqualPairs = std::set<std::pair<const Object*, const Object*>>;
+thread_local EqualPairs* t_equalPairs = nullptr;
+
+bool IsContainer(const Object* object) { return object->typeId == kTypeIdArray || object->typeId == kTypeIdDictionary; }
+
+} // namespace
+
 bool Equal(CFTypeRef a, CFTypeRef b) {
     if (a == b)
         return true;
@@ -53,7 +68,28 @@ bool Equal(CFTypeRef a, CFTypeRef b) {
         return false;
     const Object* x = AsObject(a);
     const Object* y = AsObject(b);
-    return x->typeId == y->typeId && x->Equals(*y);
+    if (x->typeId != y->typeId)
+        return false;
+    if (!IsContainer(x))
+        return x->Equals(*y);
+    EqualPairs pairs;
+    const bool outermost = !t_equalPairs;
+    if (outermost)
+        t_equalPairs = &pairs;
+    struct Restore {
+        bool outermost;
+        ~Restore() {
+            if (outermost)
+                t_equalPairs = nullptr;
+        }
+    } restore{outermost};
+    const auto pair = std::make_pair(x, y);
+    if (t_equalPairs->count(pair))
+        return true;
+    if (!x->Equals(*y))
+        return false;
+    t_equalPairs->insert(pair);
+    return true;
 }
 
 CFHashCode Hash(CFTypeRef cf) { return cf ? AsObject(cf)->Hash() : 0; }

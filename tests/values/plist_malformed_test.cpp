@@ -317,6 +317,121 @@ TEST(PropertyListBinary, SharedObjectsAreReadOnce) {
     EXPECT_EQ(CFArrayGetValueAtIndex(top, 0), CFArrayGetValueAtIndex(top, 1)); // one object, shared
 }
 
+// `levels` arrays, each holding the next level twice, above the string
+// `bottom`: 2^levels places over levels + 1 objects.
+std::string SharedLevels(int levels, const char* bottom) {
+    Bplist p;
+    for (int i = 0; i < levels; ++i)
+        p.objects.push_back("\xA2" + p.Refs({static_cast<uint64_t>(i + 1), static_cast<uint64_t>(i + 1)}));
+    p.objects.push_back(std::string(1, static_cast<char>(0x50 + std::strlen(bottom))) + bottom);
+    return p.Build();
+}
+
+// Whole-value walks over such a list (comparing, checking, copying) visit
+// each shared object once; only a copy that must give every place its own
+// mutable object is refused, past an allowance. Were they to walk every
+// place, these would not end.
+TEST(PropertyListBinary, WalksOverSharedObjectsVisitEachOnce) {
+    Result a, b, other;
+    Parse(SharedLevels(40, "x"), &a);
+    Parse(SharedLevels(40, "x"), &b);
+    Parse(SharedLevels(40, "y"), &other);
+    ASSERT_TRUE(a.plist.value && b.plist.value && other.plist.value);
+    EXPECT_TRUE(CFEqual(a.plist.value, b.plist.value));
+    EXPECT_FALSE(CFEqual(a.plist.value, other.plist.value));
+    EXPECT_TRUE(CFPropertyListIsValid(a.plist.value, kCFPropertyListXMLFormat_v1_0));
+    EXPECT_TRUE(CFPropertyListIsValid(a.plist.value, kCFPropertyListBinaryFormat_v1_0));
+
+    // Immutable, the copy shares as the original does.
+    Owned copy(CFPropertyListCreateDeepCopy(nullptr, a.plist.value, kCFPropertyListImmutable));
+    ASSERT_NE(copy.value, nullptr);
+    auto top = static_cast<CFArrayRef>(copy.value);
+    EXPECT_NE(copy.value, a.plist.value);
+    EXPECT_EQ(CFArrayGetValueAtIndex(top, 0), CFArrayGetValueAtIndex(top, 1));
+    EXPECT_TRUE(CFEqual(copy.value, a.plist.value));
+
+    // Written, binary names each object once; XML, which spells out every
+    // place, is refused past the same allowance as mutable copies.
+    Owned binary(CFPropertyListCreateData(nullptr, a.plist.value, kCFPropertyListBinaryFormat_v1_0, 0, nullptr));
+    ASSERT_NE(binary.value, nullptr);
+    EXPECT_LT(CFDataGetLength(static_cast<CFDataRef>(binary.value)), 1000);
+    CFErrorRef error = nullptr;
+    EXPECT_EQ(Owned(CFPropertyListCreateData(nullptr, a.plist.value, kCFPropertyListXMLFormat_v1_0, 0, &error)).value,
+              nullptr);
+    ASSERT_NE(error, nullptr);
+    CFRelease(error);
+
+    // Mutable: a copy for every place, so 2^40 of them are refused...
+    for (CFOptionFlags mutability : {kCFPropertyListMutableContainers, kCFPropertyListMutableContainersAndLeaves})
+        EXPECT_EQ(Owned(CFPropertyListCreateDeepCopy(nullptr, a.plist.value, mutability)).value, nullptr);
+    // ... and 2^10 made, none shared: a change in one place shows nowhere else.
+    Result small;
+    Parse(SharedLevels(10, "x"), &small);
+    ASSERT_NE(small.plist.value, nullptr);
+    Owned mutableCopy(CFPropertyListCreateDeepCopy(nullptr, small.plist.value, kCFPropertyListMutableContainers));
+    ASSERT_NE(mutableCopy.value, nullptr);
+    Owned xml(CFPropertyListCreateData(nullptr, small.plist.value, kCFPropertyListXMLFormat_v1_0, 0, nullptr));
+    ASSERT_NE(xml.value, nullptr);
+    Result reread;
+    Parse(std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(static_cast<CFDataRef>(xml.value))),
+                      static_cast<size_t>(CFDataGetLength(static_cast<CFDataRef>(xml.value)))),
+          &reread);
+    EXPECT_TRUE(CFEqual(reread.plist.value, small.plist.value));
+    auto mutableTop = static_cast<CFMutableArrayRef>(const_cast<void*>(mutableCopy.value));
+    auto first = static_cast<CFMutableArrayRef>(const_cast<void*>(CFArrayGetValueAtIndex(mutableTop, 0)));
+    ASSERT_NE(first, CFArrayGetValueAtIndex(mutableTop, 1));
+    CFArrayRemoveAllValues(first);
+    EXPECT_EQ(CFArrayGetCount(static_cast<CFArrayRef>(CFArrayGetValueAtIndex(mutableTop, 1))), 2);
+    EXPECT_EQ(
+        CFArrayGetCount(static_cast<CFArrayRef>(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(small.plist.value), 0))),
+        2);
+}
+
+// A tree of distinct objects far past the allowance copies whole; nesting
+// past the reader's limit and containers holding themselves are no
+// property lists.
+TEST(PropertyListValues, DeepCopyAndValidityOfWholeTrees) {
+    Owned list(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    auto array = static_cast<CFMutableArrayRef>(const_cast<void*>(list.value));
+    for (int i = 0; i < 100000; ++i) {
+        Owned item(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+        Owned number(CFNumberCreate(nullptr, kCFNumberIntType, &i));
+        CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(item.value)), number.value);
+        CFArrayAppendValue(array, item.value);
+    }
+    for (CFOptionFlags mutability : {kCFPropertyListImmutable, kCFPropertyListMutableContainersAndLeaves}) {
+        Owned copy(CFPropertyListCreateDeepCopy(nullptr, list.value, mutability));
+        ASSERT_NE(copy.value, nullptr) << mutability;
+        EXPECT_TRUE(CFEqual(copy.value, list.value)) << mutability;
+    }
+    EXPECT_TRUE(CFPropertyListIsValid(list.value, kCFPropertyListBinaryFormat_v1_0));
+    // One constant named from 200,000 places of one array: held, not
+    // multiplied, so it copies and writes out whole.
+    Owned flags(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    for (int i = 0; i < 200000; ++i)
+        CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(flags.value)), kCFBooleanTrue);
+    EXPECT_NE(
+        Owned(CFPropertyListCreateDeepCopy(nullptr, flags.value, kCFPropertyListMutableContainersAndLeaves)).value,
+        nullptr);
+    EXPECT_NE(Owned(CFPropertyListCreateData(nullptr, flags.value, kCFPropertyListXMLFormat_v1_0, 0, nullptr)).value,
+              nullptr);
+
+    Result deepest;
+    Parse(NestedBinary(512), &deepest);
+    ASSERT_NE(deepest.plist.value, nullptr);
+    EXPECT_TRUE(CFPropertyListIsValid(deepest.plist.value, kCFPropertyListXMLFormat_v1_0));
+    Owned deeper(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    CFArrayAppendValue(static_cast<CFMutableArrayRef>(const_cast<void*>(deeper.value)), deepest.plist.value);
+    EXPECT_FALSE(CFPropertyListIsValid(deeper.value, kCFPropertyListXMLFormat_v1_0));
+    EXPECT_EQ(Owned(CFPropertyListCreateDeepCopy(nullptr, deeper.value, kCFPropertyListImmutable)).value, nullptr);
+
+    auto self = static_cast<CFMutableArrayRef>(const_cast<void*>(deeper.value));
+    CFArrayAppendValue(self, self);
+    EXPECT_FALSE(CFPropertyListIsValid(self, kCFPropertyListXMLFormat_v1_0));
+    EXPECT_EQ(Owned(CFPropertyListCreateDeepCopy(nullptr, self, kCFPropertyListImmutable)).value, nullptr);
+    CFArrayRemoveValueAtIndex(self, 1); // the cycle broken, so that it can go
+}
+
 // Thousands of offset-table entries pointing at one large array: each is
 // another object to the table, but the bytes are read only as far as the
 // input reaches; beyond that the list is refused, before it can cost

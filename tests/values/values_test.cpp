@@ -347,6 +347,24 @@ TEST(Arrays, EditSortAndSearch) {
     EXPECT_EQ(CFArrayGetValueAtIndex(a, 5), nullptr); // past the end
 }
 
+// Appending one value at a time grows the array by a share of its size,
+// not by one: 400,000 appends are quick (were each to copy the whole array,
+// they would not end within the test's time).
+TEST(Arrays, AppendingOneAtATimeStaysLinear) {
+    Owned array(CFArrayCreateMutable(nullptr, 0, &kCFTypeArrayCallBacks));
+    auto a = array.as<CFMutableArrayRef>();
+    const int count = 400000;
+    for (int i = 0; i < count; ++i)
+        CFArrayAppendValue(a, kCFBooleanTrue);
+    EXPECT_EQ(CFArrayGetCount(a), count);
+    EXPECT_EQ(CFArrayGetValueAtIndex(a, count - 1), kCFBooleanTrue);
+    // Within a fixed capacity, as before: one past it is refused.
+    Owned bounded(CFArrayCreateMutable(nullptr, 2, &kCFTypeArrayCallBacks));
+    for (int i = 0; i < 3; ++i)
+        CFArrayAppendValue(bounded.as<CFMutableArrayRef>(), kCFBooleanFalse);
+    EXPECT_EQ(CFArrayGetCount(bounded.as<CFArrayRef>()), 2);
+}
+
 TEST(Data, MutableDataGrowsAndKeepsItsBytes) {
     Owned data(CFDataCreateMutable(nullptr, 0));
     auto d = data.as<CFMutableDataRef>();
