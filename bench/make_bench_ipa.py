@@ -3,7 +3,10 @@
 metadata, an application property list and a 512 x 512 CgBI icon, and the
 icon beside it as a file of its own.
 
-  make_bench_ipa.py OUTDIR    -> OUTDIR/bench.ipa, OUTDIR/icon.png
+  make_bench_ipa.py OUTDIR [MB [ENTRIES]]    -> OUTDIR/bench.ipa, OUTDIR/icon.png
+
+MB (10^6 bytes, default 100) sets the archive's size, ENTRIES (default
+5,000) the number of its entries.
 """
 import os
 import plistlib
@@ -25,23 +28,24 @@ def icon():
     return ipa_fixtures.cgbi_png(pixels, size, size)
 
 
-def main(out):
+def main(out, total=TOTAL, entries=ENTRIES):
     os.makedirs(out, exist_ok=True)
     rng = random.Random(20120625)
     png = icon()
     with open(os.path.join(out, "icon.png"), "wb") as f:
         f.write(png)
     info = plistlib.dumps({"CFBundleDisplayName": "Bench", "CFBundleIdentifier": "com.example.bench",
+                           "CFBundleExecutable": "Bench",
                            "CFBundleVersion": "1.0", "CFBundleIconFiles": ["icon.png"]}, fmt=plistlib.FMT_BINARY)
     meta = plistlib.dumps({"itemName": "Bench", "itemId": 123456789, "artistName": "Example",
                            "softwareVersionBundleId": "com.example.bench", "bundleVersion": "1.0",
                            "subgenres": [{"genre": "g%d" % i, "genreId": i} for i in range(3)]})
-    filler = (TOTAL - len(png)) // (ENTRIES - 3)
+    filler = (total - len(png)) // (entries - 3)
     path = os.path.join(out, "bench.ipa")
     with zipfile.ZipFile(path + ".part", "w", zipfile.ZIP_STORED) as z:
         z.writestr(zipfile.ZipInfo("iTunesMetadata.plist"), meta, zipfile.ZIP_DEFLATED)
-        for i in range(ENTRIES - 3):
-            if i == (ENTRIES - 3) // 2:
+        for i in range(entries - 3):
+            if i == (entries - 3) // 2:
                 z.writestr(zipfile.ZipInfo("Payload/Bench.app/Info.plist"), info, zipfile.ZIP_DEFLATED)
             folder = "Payload/Bench.app/Assets/%02d/" % (i % 50)
             z.writestr(zipfile.ZipInfo(folder + "resource-%04d.bin" % i), rng.randbytes(filler))
@@ -50,4 +54,5 @@ def main(out):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], int(sys.argv[2]) * 1000 * 1000 if len(sys.argv) > 2 else TOTAL,
+         int(sys.argv[3]) if len(sys.argv) > 3 else ENTRIES)

@@ -104,6 +104,14 @@ const mbedtls_x509_crt_profile kPairingProfile = {
     1024,       // RSA keys of 1024 bits and more
 };
 
+// The curves offered for the key exchange, the cheapest widely supported
+// one first: the library's default order starts with secp521r1, whose
+// exchange costs several times that of secp256r1, and every lockdown
+// session pays it on both sides. The others stay offered for peers that
+// lack secp256r1.
+const mbedtls_ecp_group_id kCurves[] = {MBEDTLS_ECP_DP_SECP256R1, MBEDTLS_ECP_DP_CURVE25519, MBEDTLS_ECP_DP_SECP384R1,
+                                        MBEDTLS_ECP_DP_SECP521R1, MBEDTLS_ECP_DP_NONE};
+
 std::string PublicDer(mbedtls_pk_context* pk) {
     std::vector<unsigned char> buffer(4096);
     unsigned char* end = buffer.data() + buffer.size();
@@ -302,6 +310,7 @@ bool Session::Start(Role role, Channel& channel, const std::string& certPem, con
     mbedtls_ssl_conf_min_version(&s.config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_1);
     mbedtls_ssl_conf_max_version(&s.config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_3);
     mbedtls_ssl_conf_cert_profile(&s.config, &kPairingProfile);
+    mbedtls_ssl_conf_curves(&s.config, kCurves);
     mbedtls_ssl_conf_authmode(&s.config, role == Role::Server ? MBEDTLS_SSL_VERIFY_OPTIONAL : MBEDTLS_SSL_VERIFY_NONE);
     status = mbedtls_ssl_conf_own_cert(&s.config, s.cert.get(), s.key.get());
     if (status == 0)
