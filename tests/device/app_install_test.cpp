@@ -72,6 +72,14 @@ class AppInstall : public testing::Test {
     std::string LastPackageUrl(const std::string& udid) {
         return lib.Description(udid).GetString(simfarm::key::kLastPackageURL);
     }
+    // The same, where the stand-in records it. Over the wire the device is
+    // handed the archive's bytes, never a URL, so there is nothing to
+    // compare: the install's result says whether the path was read right.
+    void ExpectPackageUrl(const std::string& udid, const std::string& expected) {
+        if (!testfarm::SimulatedFarm::Served()) {
+            EXPECT_EQ(LastPackageUrl(udid), expected);
+        }
+    }
 
     std::wstring Archive(int version) const { return m_dir / (L"OrvexDemo-" + std::to_wstring(version) + L".ipa"); }
 
@@ -118,6 +126,8 @@ TEST_F(AppInstall, InstallUpgradeAndUninstallAnArchive) {
 }
 
 TEST_F(AppInstall, PathsReachTheDeviceAsFileUrlsWithForwardSlashes) {
+    if (testfarm::SimulatedFarm::Served())
+        GTEST_SKIP() << "the URL is what the vendor's library is handed; the wire carries the archive itself";
     std::string udid = lib.Plug("iphone4s-jailbroken");
     ASSERT_FALSE(udid.empty());
     const std::wstring id = Wide(udid);
@@ -180,6 +190,13 @@ TEST_F(AppInstall, RefusalsAndMissingArguments) {
         testutil::LogWatch log;
         EXPECT_EQ(c.call(), 0);
         EXPECT_TRUE(log.Saw(c.logLine));
+    }
+    // Over the wire the archive is uploaded before the device can refuse
+    // it: that copy's progress (the first 5%) may have been told; nothing
+    // beyond it.
+    for (const Report& report : TakeReports()) {
+        EXPECT_TRUE(testfarm::SimulatedFarm::Served()) << WideToUtf8(report.status.c_str());
+        EXPECT_LE(report.percent, 5u);
     }
     ASSERT_TRUE(lib.ClearFaults(udid));
     EXPECT_EQ(InstalledVersion(id, kBundleId), L"1.0");
@@ -256,10 +273,10 @@ TEST_F(AppInstall, ArchivesAndProfilesInAwkwardlyNamedFolders) {
 
         ASSERT_EQ(lib.dll().InstallIpa(id.c_str(), one.c_str(), nullptr), 1);
         EXPECT_EQ(InstalledVersion(id, kBundleId), Wide(v1));
-        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(one));
+        ExpectPackageUrl(udid, EscapedFileUrl(one));
         ASSERT_EQ(lib.dll().UpdateIpa(id.c_str(), two.c_str(), nullptr), 1);
         EXPECT_EQ(InstalledVersion(id, kBundleId), Wide(v2));
-        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(two));
+        ExpectPackageUrl(udid, EscapedFileUrl(two));
 
         char uuid[40];
         std::snprintf(uuid, sizeof uuid, "5D7E0B3A-1C2F-4E6B-8A9D-0F1E2D3C4B%02X", n);
@@ -269,7 +286,7 @@ TEST_F(AppInstall, ArchivesAndProfilesInAwkwardlyNamedFolders) {
                                  "<key>Name</key><string>Team</string><key>UUID</key><string>") +
                          uuid + "</string></dict></plist>"));
         ASSERT_EQ(lib.dll().InstallProvisionProfile(id.c_str(), profile.c_str()), 1);
-        EXPECT_EQ(LastPackageUrl(udid), EscapedFileUrl(profile));
+        ExpectPackageUrl(udid, EscapedFileUrl(profile));
         const Value description = lib.Description(udid);
         bool found = false;
         for (const Value& p : description.Find(simfarm::key::kProvisioningProfiles)->items())

@@ -476,7 +476,12 @@ TEST_F(DeviceInfo, FailureTable) {
         __IOS_DEVICE record = Prefilled();
         EXPECT_EQ(Read(udid, &record), 0);
         ExpectSameRecord(expected, record);
-        EXPECT_TRUE(log.Saw(c.logLine));
+        // Over the wire a file connection the device drops at once is found
+        // dead when it is opened, or (should the close not have arrived yet)
+        // by its first request: the device information.
+        const bool droppedLater =
+            testfarm::SimulatedFarm::Served() && c.faults[0] == F::AfcConnection && log.Saw(L"取得设备信息失败.");
+        EXPECT_TRUE(log.Saw(c.logLine) || droppedLater);
         ASSERT_TRUE(lib.ClearFaults(udid));
     }
     // And the device answers again once the faults are gone.

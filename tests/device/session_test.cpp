@@ -47,8 +47,20 @@ TEST_F(RegistryTest, SessionsAndFileServiceReportEachFailingStep) {
         EXPECT_EQ(session.Open(), c.session);
         if (c.session) {
             FileService afc;
-            EXPECT_EQ(OpenFileService(session, &afc), c.service);
+            const bool opened = OpenFileService(session, &afc);
             EXPECT_FALSE(session.IsOpen()); // ended either way
+            // Over the wire a file connection the device drops at once is
+            // found dead when it is opened, or (should the close not have
+            // arrived yet) by its first request.
+            const bool droppedLater = opened && !c.service && testfarm::SimulatedFarm::Served() && c.faults[0] &&
+                                      std::wstring(c.faults[0]) == L"afc-connection";
+            if (droppedLater) {
+                EXPECT_TRUE(afc.privileged());
+                afc_dictionary* info = nullptr;
+                EXPECT_NE(vendor::AFCDeviceInfoOpen(afc.connection(), &info), 0);
+                continue;
+            }
+            EXPECT_EQ(opened, c.service);
             EXPECT_EQ(afc.IsOpen(), c.service);
             EXPECT_EQ(afc.privileged(), c.privileged);
             EXPECT_EQ(afc.started(), c.service || c.privileged);
