@@ -26,9 +26,12 @@ lock="$ORVEX_BUILD/.wineprefix.lock"
 mkdir -p "$ORVEX_BUILD"
 exec 9>"$lock"
 flock 9
+# Wine's programs started below never get the lock (fd 9, closed for them):
+# the prefix's services outlive this script, and a lock they held would
+# stop every later set-up of either prefix of the build.
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 || true
+    wineboot -i >/dev/null 2>&1 9>&- || true
 
 fi
 
@@ -66,7 +69,7 @@ REG
 fi
 # regedit reads the file in the ANSI code page unless it is UTF-16.
 iconv -f UTF-8 -t UTF-16 "$regfile" > "$regfile.u16"
-wine regedit /S "$(winepath -w "$regfile.u16")" >/dev/null 2>&1
+wine regedit /S "$(winepath -w "$regfile.u16" 9>&-)" >/dev/null 2>&1 9>&-
 rm -f "$regfile.u16"
 
 if [ "${ORVEX_NO_VENDOR:-}" = 1 ]; then
