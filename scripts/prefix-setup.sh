@@ -22,13 +22,23 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
 
-lock="$ORVEX_BUILD/.wineprefix.lock"
-mkdir -p "$ORVEX_BUILD"
+# The test command sets both prefixes up itself before its suites and says
+# so with ORVEX_PREFIXES_READY: the suites' own set-up steps then have
+# nothing left to do.
+if [ "${ORVEX_PREFIXES_READY:-}" = 1 ] && [ -f "$WINEPREFIX/.orvex-ready" ]; then
+    exit 0
+fi
+
+# One lock per prefix. Wine's programs started below never get it (fd 9,
+# closed for them): the prefix's services outlive this script. Should a
+# process hold it all the same, the set-up goes on after a minute rather
+# than stop every later one (its steps can be run again safely).
+lock="$WINEPREFIX.lock"
+mkdir -p "$ORVEX_BUILD" "$(dirname "$lock")"
 exec 9>"$lock"
-flock 9
-# Wine's programs started below never get the lock (fd 9, closed for them):
-# the prefix's services outlive this script, and a lock they held would
-# stop every later set-up of either prefix of the build.
+if ! flock -w 60 9; then
+    echo "prefix-setup: $lock is still held after 60 s; going on without it" >&2
+fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 9>&- || true

@@ -31,6 +31,7 @@ run_suite() { # edition [ctest arguments]
         ORVEX_NO_VENDOR=1 WINEPREFIX=$builtin_prefix "$root/scripts/prefix-setup.sh"
         wineserver -p 2>/dev/null || true
         WINEPREFIX=$builtin_prefix wineserver -p 2>/dev/null || true
+        export ORVEX_PREFIXES_READY=1
         cd "$ORVEX_BUILD"
         ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
     )
