@@ -79,7 +79,7 @@ REG
 fi
 # regedit reads the file in the ANSI code page unless it is UTF-16.
 iconv -f UTF-8 -t UTF-16 "$regfile" > "$regfile.u16"
-wine regedit /S "$(winepath -w "$regfile.u16" 9>&-)" >/dev/null 2>&1 9>&-
+wine regedit /S "$(winepath -w "$regfile.u16" 2>/dev/null 9>&-)" >/dev/null 2>&1 9>&-
 rm -f "$regfile.u16"
 
 if [ "${ORVEX_NO_VENDOR:-}" = 1 ]; then

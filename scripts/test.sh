@@ -29,8 +29,8 @@ run_suite() { # edition [ctest arguments]
         trap 'wineserver -k 2>/dev/null || true; WINEPREFIX=$builtin_prefix wineserver -k 2>/dev/null || true' EXIT
         "$root/scripts/prefix-setup.sh"
         ORVEX_NO_VENDOR=1 WINEPREFIX=$builtin_prefix "$root/scripts/prefix-setup.sh"
-        wineserver -p 2>/dev/null || true
-        WINEPREFIX=$builtin_prefix wineserver -p 2>/dev/null || true
+        wineserver -p >/dev/null 2>&1 || true
+        WINEPREFIX=$builtin_prefix wineserver -p >/dev/null 2>&1 || true
         export ORVEX_PREFIXES_READY=1
         cd "$ORVEX_BUILD"
         ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
