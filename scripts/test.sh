@@ -29,8 +29,14 @@ run_suite() { # edition [ctest arguments]
         trap 'wineserver -k 2>/dev/null || true; WINEPREFIX=$builtin_prefix wineserver -k 2>/dev/null || true' EXIT
         "$root/scripts/prefix-setup.sh"
         ORVEX_NO_VENDOR=1 WINEPREFIX=$builtin_prefix "$root/scripts/prefix-setup.sh"
-        wineserver -p >/dev/null 2>&1 || true
-        WINEPREFIX=$builtin_prefix wineserver -p >/dev/null 2>&1 || true
+        # Each prefix keeps its server and its services (and desktop) for the
+        # whole suite, started here with no output stream of ours: a service
+        # started by a test inherits that test's output, and ctest then waits
+        # for it long after the test ended.
+        for prefix in "$WINEPREFIX" "$builtin_prefix"; do
+            WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 || true
+            WINEPREFIX=$prefix wineboot </dev/null >/dev/null 2>&1 || true
+        done
         export ORVEX_PREFIXES_READY=1
         cd "$ORVEX_BUILD"
         ctest --output-on-failure --timeout 600 -j "$(nproc)" "$@"
