@@ -8,10 +8,13 @@
 #include <mbedtls/pk.h>
 #include <mbedtls/rsa.h>
 #include <mbedtls/ssl.h>
+#include <mbedtls/ssl_cache.h>
+#include <mbedtls/ssl_internal.h>
 #include <mbedtls/x509_crt.h>
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 namespace tls {
@@ -255,6 +258,62 @@ bool CertificateSignedBy(const std::string& certPem, const std::string& issuerCe
     return (flags & ~dates) == 0;
 }
 
+// ---- sessions kept for resumption ------------------------------------------------------
+
+struct Resumption::State {
+    mutable std::mutex lock; // guards what follows
+    mbedtls_ssl_session session;
+    bool present = false;
+
+    State() { mbedtls_ssl_session_init(&session); }
+    ~State() { mbedtls_ssl_session_free(&session); }
+};
+
+Resumption::Resumption() : m_state(std::make_unique<State>()) {}
+Resumption::~Resumption() = default;
+
+bool Resumption::empty() const {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    return !m_state->present;
+}
+
+void Resumption::Clear() {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    mbedtls_ssl_session_free(&m_state->session);
+    mbedtls_ssl_session_init(&m_state->session);
+    m_state->present = false;
+}
+
+// mbed TLS's cache takes no lock of its own in this build: every use goes
+// through the two calls below, which do.
+struct SessionCache::State {
+    std::mutex lock;
+    mbedtls_ssl_cache_context cache;
+
+    State() { mbedtls_ssl_cache_init(&cache); }
+    ~State() { mbedtls_ssl_cache_free(&cache); }
+
+    static int Get(void* self, mbedtls_ssl_session* session) {
+        auto* state = static_cast<State*>(self);
+        std::lock_guard<std::mutex> guard(state->lock);
+        return mbedtls_ssl_cache_get(&state->cache, session);
+    }
+    static int Set(void* self, const mbedtls_ssl_session* session) {
+        auto* state = static_cast<State*>(self);
+        std::lock_guard<std::mutex> guard(state->lock);
+        return mbedtls_ssl_cache_set(&state->cache, session);
+    }
+};
+
+SessionCache::SessionCache() : m_state(std::make_unique<State>()) {}
+SessionCache::~SessionCache() = default;
+
+void SessionCache::Clear() {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    mbedtls_ssl_cache_free(&m_state->cache);
+    mbedtls_ssl_cache_init(&m_state->cache);
+}
+
 // ---- Session -------------------------------------------------------------------------
 
 struct Session::State {
@@ -264,8 +323,11 @@ struct Session::State {
     mbedtls_ssl_config config;
     mbedtls_ssl_context ssl;
     Channel* channel = nullptr;
+    Resumption* resumption = nullptr;
+    SessionCache* cache = nullptr;
     bool started = false;
     bool peerClosed = false;
+    bool resumed = false;
 
     State() {
         mbedtls_ssl_config_init(&config);
@@ -288,6 +350,9 @@ struct Session::State {
 
 Session::Session() : m_state(std::make_unique<State>()) {}
 Session::~Session() = default;
+
+void Session::ResumeWith(Resumption* resumption) { m_state->resumption = resumption; }
+void Session::RememberIn(SessionCache* cache) { m_state->cache = cache; }
 
 bool Session::Start(Role role, Channel& channel, const std::string& certPem, const std::string& keyPem,
                     std::string* error) {
@@ -312,18 +377,52 @@ bool Session::Start(Role role, Channel& channel, const std::string& certPem, con
     mbedtls_ssl_conf_cert_profile(&s.config, &kPairingProfile);
     mbedtls_ssl_conf_curves(&s.config, kCurves);
     mbedtls_ssl_conf_authmode(&s.config, role == Role::Server ? MBEDTLS_SSL_VERIFY_OPTIONAL : MBEDTLS_SSL_VERIFY_NONE);
+    if (role == Role::Server && s.cache)
+        mbedtls_ssl_conf_session_cache(&s.config, s.cache->m_state.get(), &SessionCache::State::Get,
+                                       &SessionCache::State::Set);
     status = mbedtls_ssl_conf_own_cert(&s.config, s.cert.get(), s.key.get());
     if (status == 0)
         status = mbedtls_ssl_setup(&s.ssl, &s.config);
     if (status != 0)
         return Fail(error, "cannot set up TLS", status);
+    Resumption::State* kept = role == Role::Client && s.resumption ? s.resumption->m_state.get() : nullptr;
+    if (kept) {
+        std::lock_guard<std::mutex> guard(kept->lock);
+        if (kept->present && mbedtls_ssl_set_session(&s.ssl, &kept->session) != 0)
+            return Fail(error, "cannot offer the kept TLS session");
+    }
     s.channel = &channel;
     mbedtls_ssl_set_bio(&s.ssl, &s, &State::Send, &State::Receive, nullptr);
-    do {
-        status = mbedtls_ssl_handshake(&s.ssl);
-    } while (status == MBEDTLS_ERR_SSL_WANT_READ || status == MBEDTLS_ERR_SSL_WANT_WRITE);
-    if (status != 0)
+    // Step by step, to see whether the peers agreed on resuming before the
+    // handshake's own state is released.
+    while (s.ssl.state != MBEDTLS_SSL_HANDSHAKE_OVER) {
+        status = mbedtls_ssl_handshake_step(&s.ssl);
+        if (s.ssl.handshake)
+            s.resumed = s.ssl.handshake->resume != 0;
+        if (status != 0 && status != MBEDTLS_ERR_SSL_WANT_READ && status != MBEDTLS_ERR_SSL_WANT_WRITE)
+            break;
+        status = 0;
+    }
+    if (status != 0) {
+        // The server may have refused what we offered: the next try is a full handshake.
+        if (kept)
+            s.resumption->Clear();
+        s.resumed = false;
         return Fail(error, "TLS handshake failed", status);
+    }
+    if (kept) {
+        // Kept for the next handshake with this server.
+        mbedtls_ssl_session fresh;
+        mbedtls_ssl_session_init(&fresh);
+        if (mbedtls_ssl_get_session(&s.ssl, &fresh) == 0 && fresh.id_len > 0) {
+            std::lock_guard<std::mutex> guard(kept->lock);
+            mbedtls_ssl_session_free(&kept->session);
+            kept->session = fresh; // takes over what `fresh` owns
+            kept->present = true;
+        } else {
+            mbedtls_ssl_session_free(&fresh);
+        }
+    }
     s.started = true;
     return true;
 }
@@ -369,6 +468,8 @@ void Session::Close() {
     if (m_state->started)
         mbedtls_ssl_close_notify(&m_state->ssl);
 }
+
+bool Session::resumed() const { return m_state->started && m_state->resumed; }
 
 bool Session::peerPresentedCertificate() const {
     return m_state->started && mbedtls_ssl_get_peer_cert(&m_state->ssl) != nullptr;

@@ -49,6 +49,45 @@ class Channel {
 
 enum class Role { Server, Client };
 
+// What a client keeps of a session to resume it with the same server
+// later (an abbreviated handshake: no key exchange, no signatures). Empty
+// until a session that used it has started; shared by the threads that
+// talk to one server.
+class Resumption {
+  public:
+    Resumption();
+    ~Resumption();
+    Resumption(const Resumption&) = delete;
+    Resumption& operator=(const Resumption&) = delete;
+
+    bool empty() const;
+    // Forgets the session kept (the server forgot us, or we changed who we are).
+    void Clear();
+
+  private:
+    friend class Session;
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// The sessions a server remembers so that its clients may resume them;
+// shared by the threads that serve one identity.
+class SessionCache {
+  public:
+    SessionCache();
+    ~SessionCache();
+    SessionCache(const SessionCache&) = delete;
+    SessionCache& operator=(const SessionCache&) = delete;
+
+    // Forgets every session remembered.
+    void Clear();
+
+  private:
+    friend class Session;
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 // One TLS session over a channel. TLS 1.0 to 1.2; the server asks the client
 // for a certificate and takes one that does not verify (pairing checks who
 // the host is); the client does not check the server's certificate.
@@ -59,6 +98,11 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // Before Start, a client offers the session kept in `resumption` and
+    // keeps the one it gets there; a server remembers its sessions in
+    // `cache` and resumes those its clients offer. Both must outlive Start.
+    void ResumeWith(Resumption* resumption);
+    void RememberIn(SessionCache* cache);
     // Runs the handshake with `certPem`/`keyPem` as this end's credentials.
     bool Start(Role role, Channel& channel, const std::string& certPem, const std::string& keyPem, std::string* error);
     bool started() const;
@@ -70,6 +114,8 @@ class Session {
     bool peerClosed() const;
     // Sends close_notify.
     void Close();
+    // Whether the handshake resumed a session instead of making a new one.
+    bool resumed() const;
     // Whether the client presented a certificate (server side).
     bool peerPresentedCertificate() const;
     // "TLSv1", "TLSv1.1", "TLSv1.2".
