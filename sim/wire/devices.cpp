@@ -237,6 +237,26 @@ bool DeviceTracker::Pause(unsigned milliseconds) {
     return !m_stopping;
 }
 
+tls::SessionCache& DeviceTracker::LockdownSessions(const std::string& udid) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::unique_ptr<tls::SessionCache>& cache = m_lockdownSessions[udid];
+    if (!cache)
+        cache = std::make_unique<tls::SessionCache>();
+    return *cache;
+}
+
+void DeviceTracker::ForgetLockdownSessions(const std::string& udid) {
+    tls::SessionCache* cache = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_lockdownSessions.find(udid);
+        if (it == m_lockdownSessions.end())
+            return;
+        cache = it->second.get(); // lives as long as the tracker
+    }
+    cache->Clear();
+}
+
 void DeviceTracker::Stop() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_stopping = true;

@@ -4,6 +4,7 @@
 // the wire (latency, unplug after N bytes).
 #pragma once
 
+#include "platform/tls.h"
 #include "sim/farm/farm.h"
 
 #include <winsock2.h>
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +71,12 @@ class DeviceTracker {
     // Waits `milliseconds` or until the tracker stops; false when stopping.
     bool Pause(unsigned milliseconds);
 
+    // The lockdown TLS sessions a device remembers, so that a host may
+    // resume one in a later lockdown session; forgotten when the device
+    // forgets its pairings.
+    tls::SessionCache& LockdownSessions(const std::string& udid);
+    void ForgetLockdownSessions(const std::string& udid);
+
     // Wakes every waiter and shuts every registered socket.
     void Stop();
     bool stopping();
@@ -102,6 +110,9 @@ class DeviceTracker {
         uint32_t deviceId;
     };
     std::map<uint64_t, Connection> m_connections;
+    // By udid; a cache, once made, lives as long as the tracker (sessions
+    // being served hold it).
+    std::map<std::string, std::unique_ptr<tls::SessionCache>> m_lockdownSessions;
     uint64_t m_nextToken = 1;
 };
 

@@ -220,6 +220,7 @@ After Unpair(Connection& c, const Value& request, Value& reply) {
         return Refuse(reply, "InvalidHostID");
     if (!c.farm.SetPaired(c.context.udid, false, nullptr))
         return Refuse(reply, "InvalidHostID");
+    c.context.tracker->ForgetLockdownSessions(c.context.udid);
     return After::Continue;
 }
 
@@ -237,6 +238,7 @@ After StartSession(Connection& c, const Value& request, Value& reply) {
     if (!DeviceCredentials(c.farm, c.context.udid, &cert, &keyPem, nullptr))
         return Refuse(reply, "InvalidHostID");
     c.stream.SetCredentials(cert, keyPem);
+    c.stream.SetSessionCache(&c.context.tracker->LockdownSessions(c.context.udid));
     c.inSession = true;
     c.sessionId = MakeUuid();
     reply.Set("SessionID", Value::String(c.sessionId));

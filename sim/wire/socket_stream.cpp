@@ -118,6 +118,7 @@ bool SocketStream::StartServerTls() {
         return false;
     }
     auto session = std::make_unique<tls::Session>();
+    session->RememberIn(m_sessionCache);
     if (!session->Start(tls::Role::Server, *this, m_cert, m_key, &m_error))
         return false;
     m_tls = std::move(session);

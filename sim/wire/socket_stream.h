@@ -36,6 +36,9 @@ class SocketStream : public Stream, private tls::Channel {
     void SetIdle(unsigned idleMilliseconds);
     // The device's certificate and key, for StartServerTls.
     void SetCredentials(const std::string& certPem, const std::string& keyPem);
+    // Where StartServerTls remembers its session and finds those a client
+    // offers to resume (none: every handshake is a full one).
+    void SetSessionCache(tls::SessionCache* cache) { m_sessionCache = cache; }
     // Ends TLS after a session stops: answers the client's close_notify when
     // it sends one, and goes on in plain text either way.
     void StopServerTls();
@@ -50,6 +53,7 @@ class SocketStream : public Stream, private tls::Channel {
 
     SOCKET m_socket;
     std::unique_ptr<tls::Session> m_tls;
+    tls::SessionCache* m_sessionCache = nullptr;
     std::string m_cert, m_key, m_error;
     std::string m_pushback; // bytes read ahead in plain text, served first
     DeviceTracker* m_tracker = nullptr;
