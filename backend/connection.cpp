@@ -140,11 +140,12 @@ bool Connection::WriteAll(const void* data, size_t size) {
     return ok;
 }
 
-bool Connection::StartTls(const std::string& certPem, const std::string& keyPem) {
+bool Connection::StartTls(const std::string& certPem, const std::string& keyPem, tls::Resumption* resumption) {
     State& s = *m_state;
     if (s.tls)
         return true;
     auto session = std::make_unique<tls::Session>();
+    session->ResumeWith(resumption);
     std::string error;
     if (!session->Start(tls::Role::Client, s.channel, certPem, keyPem, &error)) {
         s.lastError = "the TLS handshake failed: " + error;

@@ -4,6 +4,7 @@
 // bounded by the timeout; the reason of the last failure is kept.
 #pragma once
 
+#include "platform/tls.h"
 #include "platform/vendor_abi.h"
 
 #include <winsock2.h>
@@ -27,8 +28,9 @@ class Connection {
     bool ReadExact(void* buffer, size_t size);
     bool WriteAll(const void* data, size_t size);
     // TLS as the client, presenting the host's certificate and key from the
-    // pair record.
-    bool StartTls(const std::string& certPem, const std::string& keyPem);
+    // pair record; with `resumption`, the session kept there is offered and
+    // the one made is kept.
+    bool StartTls(const std::string& certPem, const std::string& keyPem, tls::Resumption* resumption = nullptr);
     // Sends close_notify and goes on in plain text (lockdown's StopSession).
     void StopTls();
     bool tls() const;

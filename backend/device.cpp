@@ -28,6 +28,13 @@ struct am_device {
     std::unique_ptr<backend::Lockdown> lockdown;
     std::unique_ptr<backend::PairRecord> record; // as last read or made
     std::string sessionId;                       // of the open session
+    // The last lockdown TLS session, offered to the device at the next
+    // StartSession: resuming it spares both sides the key exchange.
+    tls::Resumption lockdownTls;
+    // The lockdown domains read whole within the open session, by name (""
+    // for the device's own); a null entry: the device would not give that
+    // domain whole, so its values are asked one by one.
+    std::map<std::string, backend::Owned<CFDictionaryRef>> sessionValues;
 };
 
 namespace backend {
@@ -46,11 +53,17 @@ Devices& AllDevices() {
 
 std::string Named(am_device* device, const char* call) { return std::string(call) + " (" + device->udid + "): "; }
 
+// Ends what the backend keeps of the device's session (not the session itself).
+void ForgetSession(am_device* device) {
+    device->sessionId.clear();
+    device->sessionValues.clear();
+}
+
 // Drops a lockdown connection that failed, with the session on it.
 void DropIfBroken(am_device* device) {
     if (device->lockdown && device->lockdown->broken()) {
         device->lockdown.reset();
-        device->sessionId.clear();
+        ForgetSession(device);
     }
 }
 
@@ -63,6 +76,9 @@ Record LoadRecord(am_device* device, std::string* error) {
     auto record = std::make_unique<PairRecord>();
     if (!record->Read(whole.get(), error))
         return Record::Failed;
+    // A session kept from another host identity is not offered.
+    if (device->record && device->record->hostCertificate != record->hostCertificate)
+        device->lockdownTls.Clear();
     device->record = std::move(record);
     return Record::Found;
 }
@@ -108,7 +124,8 @@ Owned<CFDictionaryRef> Ask(am_device* device, const char* call, const char* requ
 }
 
 // StartSession (and TLS when the device asks) on `lockdown`.
-int OpenSession(Lockdown& lockdown, const PairRecord& record, std::string* sessionId, std::string* error) {
+int OpenSession(Lockdown& lockdown, const PairRecord& record, tls::Resumption& resumption, std::string* sessionId,
+                std::string* error) {
     Dictionary fields;
     fields.Set("HostID", record.hostId).Set("SystemBUID", record.systemBuid);
     Owned<CFDictionaryRef> reply = lockdown.Request("StartSession", fields.get(), error);
@@ -124,7 +141,7 @@ int OpenSession(Lockdown& lockdown, const PairRecord& record, std::string* sessi
         return kInvalidResponseError;
     }
     if (BoolOf(reply.get(), "EnableSessionSSL") &&
-        !lockdown.connection().StartTls(record.hostCertificate, record.hostKey)) {
+        !lockdown.connection().StartTls(record.hostCertificate, record.hostKey, &resumption)) {
         *error = "session TLS failed: " + lockdown.connection().lastError();
         return kUndefinedError;
     }
@@ -240,6 +257,7 @@ int PairNow(am_device* device) {
         return kUndefinedError;
     }
     device->record = std::make_unique<PairRecord>(record);
+    device->lockdownTls.Clear(); // made under the former pairing
     LogLine(Named(device, "AMDevicePair") + "paired; the pair record is saved with the multiplexer");
     return kOk;
 }
@@ -248,6 +266,32 @@ bool Validate(am_device* device, const PairRecord& record, int* status) {
     Dictionary fields;
     fields.SetValue("PairRecord", record.ForDevice().get()).Set("ProtocolVersion", "2");
     return Ask(device, "AMDeviceValidatePairing", "ValidatePair", fields.get(), status).get() != nullptr;
+}
+
+// A value of `domain` within the open session (borrowed), from the domain
+// read whole at the first value asked of it: a caller reading many values
+// (the device library reads dozens per call) then waits for one answer
+// instead of one each. Null when no session is open, no key is named, or
+// the device's whole domain lacks the key: the caller asks for it alone.
+CFTypeRef SessionValue(am_device* device, CFStringRef domain, CFStringRef key) {
+    if (!key || device->sessionId.empty() || !device->lockdown)
+        return nullptr;
+    const std::string name = domain ? Text(domain) : std::string();
+    auto known = device->sessionValues.find(name);
+    if (known == device->sessionValues.end()) {
+        Dictionary fields;
+        fields.SetValue("Domain", domain);
+        int status = kOk;
+        Owned<CFDictionaryRef> reply = Ask(device, "AMDeviceCopyValue", "GetValue", fields.get(), &status, true);
+        Owned<CFDictionaryRef> whole;
+        CFTypeRef value = Find(reply.get(), "Value");
+        if (IsDictionary(value))
+            whole.reset(static_cast<CFDictionaryRef>(CFRetain(value)));
+        if (device->sessionId.empty()) // the connection broke
+            return nullptr;
+        known = device->sessionValues.emplace(name, std::move(whole)).first;
+    }
+    return known->second ? CFDictionaryGetValue(known->second.get(), key) : nullptr;
 }
 
 // A device argument: alive and of this backend.
@@ -301,7 +345,7 @@ std::unique_ptr<Connection> StartServiceConnection(am_device* device, const char
     }
     std::unique_ptr<Lockdown> lockdown = Lockdown::Open(device->deviceId, error);
     std::string sessionId, ignored;
-    if (!lockdown || OpenSession(*lockdown, *record, &sessionId, error) != kOk)
+    if (!lockdown || OpenSession(*lockdown, *record, device->lockdownTls, &sessionId, error) != kOk)
         return nullptr;
     status = StartServiceOn(*lockdown, *record, device->deviceId, service, &connection, error);
     CloseSession(*lockdown, sessionId, &ignored);
@@ -458,7 +502,7 @@ int __cdecl AMDeviceDisconnect(am_device* device) {
             return kInvalidArgumentError;
         std::lock_guard<std::mutex> guard(device->lock);
         device->lockdown.reset();
-        device->sessionId.clear();
+        ForgetSession(device);
         return kOk;
     });
 }
@@ -524,7 +568,8 @@ int __cdecl AMDeviceStartSession(am_device* device) {
         if (!record)
             return status;
         std::string error;
-        status = OpenSession(*device->lockdown, *record, &device->sessionId, &error);
+        device->sessionValues.clear();
+        status = OpenSession(*device->lockdown, *record, device->lockdownTls, &device->sessionId, &error);
         if (status != kOk) {
             LogLine(Named(device, "AMDeviceStartSession") + error);
             // A half-made TLS session leaves the connection unusable.
@@ -544,7 +589,8 @@ int __cdecl AMDeviceStopSession(am_device* device) {
         if (!device->lockdown || device->sessionId.empty())
             return kSessionInactiveError;
         std::string error;
-        const std::string sessionId = std::exchange(device->sessionId, std::string());
+        const std::string sessionId = device->sessionId;
+        ForgetSession(device);
         int status = CloseSession(*device->lockdown, sessionId, &error);
         if (status != kOk)
             LogLine(Named(device, "AMDeviceStopSession") + error);
@@ -558,6 +604,8 @@ CFTypeRef __cdecl AMDeviceCopyValue(am_device* device, CFStringRef domain, CFStr
         if (!Usable(device))
             return nullptr;
         std::lock_guard<std::mutex> guard(device->lock);
+        if (CFTypeRef value = SessionValue(device, domain, key))
+            return CFRetain(value);
         Dictionary fields;
         fields.SetValue("Domain", domain).SetValue("Key", key);
         int status = kOk;
@@ -572,6 +620,7 @@ int __cdecl AMDeviceSetValue(am_device* device, CFStringRef domain, CFStringRef 
         if (!Usable(device) || !key || !value)
             return kInvalidArgumentError;
         std::lock_guard<std::mutex> guard(device->lock);
+        device->sessionValues.clear(); // what the device answers next may differ
         Dictionary fields;
         fields.SetValue("Domain", domain).SetValue("Key", key).SetValue("Value", value);
         int status = kOk;
