@@ -90,6 +90,11 @@ bool ConnectToOne(Socket& c, const addrinfo& address, DWORD deadline, std::wstri
     c.reset(s);
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    // Requests and answers, never a stream of small writes: a short write
+    // (a TLS alert, the tail of a message) goes out at once instead of
+    // waiting for the acknowledgement of the one before.
+    BOOL noDelay = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     if (::connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0)
         return true;
     if (::WSAGetLastError() != WSAEWOULDBLOCK) {
