@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace backend {
@@ -93,6 +94,12 @@ struct OpenFile {
     size_t inCapacity = 0, inBegin = 0, inEnd = 0;
     size_t readAhead = kFirstReadAhead;
     int failed = kSuccess; // a write that failed after its call had returned
+    // The answer to the read sent ahead, received while another request
+    // needed the connection, kept until this file's caller wants it.
+    std::unique_ptr<char[]> parked;
+    size_t parkedCapacity = 0, parkedSize = 0, parkedAsked = 0;
+    bool hasParked = false;
+    int parkedCode = kSuccess;
 
     size_t unread() const { return inEnd - inBegin; }
 };
@@ -192,6 +199,16 @@ class Session {
         if (code != kSuccess)
             return code;
         const size_t wanted = *length;
+        if (file->unread() == 0 && wanted > 0) {
+            bool took = false;
+            code = TakeReadSentAhead(*file, &took);
+            if (code != kSuccess)
+                return code;
+            if (took && file->unread() == 0) { // the end of the file
+                *length = 0;
+                return kSuccess;
+            }
+        }
         if (file->unread() == 0 && wanted >= file->readAhead) {
             // A large read goes straight into the caller's buffer.
             size_t got = 0;
@@ -317,6 +334,15 @@ class Session {
     // answer that breaks the framing ends the connection.
     int Call(uint64_t operation, const std::string& parameters, const char* payload, size_t payloadSize, Sink sink,
              Reply* reply) {
+        uint64_t number = 0;
+        int code = Send(operation, parameters, payload, payloadSize, &number);
+        return code != kSuccess ? code : Receive(number, sink, reply);
+    }
+
+    // Sends one request, after the answer still outstanding was collected;
+    // `number` is what its answer will carry.
+    int Send(uint64_t operation, const std::string& parameters, const char* payload, size_t payloadSize,
+             uint64_t* sentNumber) {
         Collect();
         if (m_broken)
             return kServiceNotConnected;
@@ -336,7 +362,8 @@ class Session {
         if (!m_pipe->WriteAll(m_head.data(), m_head.size()) ||
             (payloadSize > 0 && !m_pipe->WriteAll(payload, payloadSize)))
             return Break(L"the request could not be sent");
-        return Receive(number, sink, reply);
+        *sentNumber = number;
+        return kSuccess;
     }
 
     // Sends a packet laid out by the caller: room for the header, the
@@ -368,6 +395,8 @@ class Session {
     // The answer to the write still outstanding; a refusal is the file's
     // failure, told at its next write or its close.
     int Collect() {
+        if (int code = CollectRead(); code != kSuccess)
+            return code;
         if (!m_sent)
             return m_broken ? static_cast<int>(kServiceNotConnected) : static_cast<int>(kSuccess);
         m_sent = false;
@@ -451,14 +480,110 @@ class Session {
         if (code != kSuccess)
             return code;
         file.inEnd = got;
+        return ReadFilled(file, ask, got);
+    }
+
+    // After the file's buffer was filled with `got` of the `asked` bytes:
+    // the next refill is larger and, while the file goes on (a full
+    // answer), is asked for at once, so that the device's next answer is
+    // on its way while the caller takes this one.
+    int ReadFilled(OpenFile& file, size_t asked, size_t got) {
         file.readAhead = std::min<size_t>(file.readAhead * 2, kMostRead);
+        if (got < asked)
+            return kSuccess;
+        const size_t ask = file.readAhead;
+        uint64_t number = 0;
+        int code = Send(kFileRead, Number64(file.handle) + Number64(ask), nullptr, 0, &number);
+        if (code != kSuccess)
+            return code;
+        m_readSent = true;
+        m_readNumber = number;
+        m_readAsked = ask;
+        m_readFile = &file;
         return kSuccess;
+    }
+
+    // Receives the answer to the read sent ahead into `buffer` (room for
+    // the bytes asked); `got` the bytes, or the device's refusal.
+    int ReceiveReadSentAhead(char* buffer, size_t* got) {
+        m_readSent = false;
+        m_readFile = nullptr;
+        Reply reply;
+        int code = Receive(m_readNumber, Sink{buffer, m_readAsked}, &reply);
+        if (code != kSuccess)
+            return code;
+        if (reply.operation == kStatus)
+            return StatusCode(reply) != kSuccess ? StatusCode(reply) : static_cast<int>(kUnknownError);
+        if (reply.operation != kData)
+            return kUnknownError;
+        *got = reply.size;
+        return kSuccess;
+    }
+
+    // The answer to the read sent ahead, when another request needs the
+    // connection first: parked with its file.
+    int CollectRead() {
+        if (!m_readSent)
+            return kSuccess;
+        OpenFile& file = *m_readFile;
+        if (file.parkedCapacity < m_readAsked) {
+            file.parked.reset(new char[m_readAsked]);
+            file.parkedCapacity = m_readAsked;
+        }
+        file.parkedAsked = m_readAsked;
+        size_t got = 0;
+        int code = ReceiveReadSentAhead(file.parked.get(), &got);
+        if (m_broken)
+            return code;
+        file.hasParked = true;
+        file.parkedCode = code;
+        file.parkedSize = code == kSuccess ? got : 0;
+        return kSuccess;
+    }
+
+    // Moves what was read ahead of the file's caller (the answer still on
+    // its way, or parked) into the file's buffer, which is empty; nothing
+    // when there is none (`took` false). A refusal of the read sent ahead
+    // is told now.
+    int TakeReadSentAhead(OpenFile& file, bool* took) {
+        size_t asked = 0, got = 0;
+        if (m_readSent && m_readFile == &file) {
+            asked = m_readAsked;
+            if (file.inCapacity < asked) {
+                file.in.reset(new char[asked]);
+                file.inCapacity = asked;
+            }
+            int code = ReceiveReadSentAhead(file.in.get(), &got);
+            if (code != kSuccess)
+                return code;
+        } else if (file.hasParked) {
+            file.hasParked = false;
+            if (file.parkedCode != kSuccess)
+                return std::exchange(file.parkedCode, static_cast<int>(kSuccess));
+            std::swap(file.in, file.parked);
+            std::swap(file.inCapacity, file.parkedCapacity);
+            asked = file.parkedAsked;
+            got = file.parkedSize;
+        } else {
+            return kSuccess;
+        }
+        *took = true;
+        file.inBegin = 0;
+        file.inEnd = got;
+        return ReadFilled(file, asked, got);
     }
 
     // Moves the device's position back over what was read ahead and not
     // taken, so that a write lands where the caller expects it.
     int GiveBackReadAhead(OpenFile& file) {
-        const size_t unread = file.unread();
+        int code = CollectRead();
+        if (code != kSuccess)
+            return code;
+        size_t unread = file.unread();
+        if (file.hasParked && file.parkedCode == kSuccess)
+            unread += file.parkedSize;
+        file.hasParked = false;
+        file.parkedCode = kSuccess;
         file.inBegin = file.inEnd = 0;
         if (unread == 0)
             return kSuccess;
@@ -515,6 +640,11 @@ class Session {
     bool m_sent = false;
     uint64_t m_sentNumber = 0;
     OpenFile* m_sentFile = nullptr;
+    // The one read sent ahead of its file's caller, its answer still to come.
+    bool m_readSent = false;
+    uint64_t m_readNumber = 0;
+    size_t m_readAsked = 0;
+    OpenFile* m_readFile = nullptr;
     std::set<const void*> m_directories;
 };
 

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -220,6 +222,58 @@ TEST_F(AfcClientTest, WriteAfterReadLandsWhereTheCallerIs) {
     std::string expected = bytes;
     expected.replace(10, 3, "XYZ");
     EXPECT_TRUE(HostBytes("/var/mobile/Media/rw.bin") == expected);
+}
+
+// Sequential reads ask for the next piece before the caller needs it. Two
+// files read in turns, other requests between them and a write in the
+// middle of one still see every byte where the caller is.
+TEST_F(AfcClientTest, ReadsAheadOfTheCallerKeepEachFilesPlace) {
+    const std::string first = Pattern(1500000, 4), second = Pattern(700001, 5);
+    ASSERT_EQ(0, Put("/var/mobile/Media/a.bin", first, 1 << 20));
+    ASSERT_EQ(0, Put("/var/mobile/Media/b.bin", second, 1 << 20));
+    afc_file_ref a = 0, b = 0;
+    ASSERT_EQ(0, AFCFileRefOpen(afc, "/var/mobile/Media/a.bin", kReadWrite, &a));
+    ASSERT_EQ(0, AFCFileRefOpen(afc, "/var/mobile/Media/b.bin", kReadOnly, &b));
+    std::string gotA, gotB;
+    char buffer[2048];
+    auto readSome = [&](afc_file_ref ref, std::string* into) {
+        unsigned length = sizeof buffer;
+        EXPECT_EQ(0, AFCFileRefRead(afc, ref, buffer, &length));
+        into->append(buffer, length);
+        return length;
+    };
+    while (gotA.size() < 400000) {
+        readSome(a, &gotA);
+        readSome(b, &gotB);
+        if (gotA.size() % (64 * 2048) == 0) {
+            const std::vector<std::string> names = List("/var/mobile/Media");
+            EXPECT_EQ(1, std::count(names.begin(), names.end(), "a.bin"));
+        }
+    }
+    EXPECT_TRUE(gotA == first.substr(0, gotA.size()));
+    ASSERT_EQ(0, AFCFileRefWrite(afc, a, "XYZ", 3));
+    const size_t written = gotA.size();
+    gotA.append("XYZ");
+    while (readSome(a, &gotA) > 0) {
+    }
+    while (readSome(b, &gotB) > 0) {
+    }
+    EXPECT_EQ(0, AFCFileRefClose(afc, a));
+    EXPECT_EQ(0, AFCFileRefClose(afc, b));
+    std::string expected = first;
+    expected.replace(written, 3, "XYZ");
+    EXPECT_EQ(expected.size(), gotA.size());
+    EXPECT_TRUE(gotA == expected);
+    EXPECT_TRUE(HostBytes("/var/mobile/Media/a.bin") == expected);
+    EXPECT_TRUE(gotB == second);
+
+    // A file closed with a read still on its way leaves the connection in step.
+    ASSERT_EQ(0, AFCFileRefOpen(afc, "/var/mobile/Media/a.bin", kReadOnly, &a));
+    std::string head;
+    while (head.size() < 70000)
+        readSome(a, &head);
+    EXPECT_EQ(0, AFCFileRefClose(afc, a));
+    EXPECT_EQ("700001", Info("/var/mobile/Media/b.bin")["st_size"]);
 }
 
 TEST_F(AfcClientTest, UnknownHandlesAreRefused) {
