@@ -32,31 +32,51 @@ bool Fail(std::string* error, const std::string& what, int code = 0) {
     return false;
 }
 
-// A seeded random generator; one per use, as none of mbed TLS's contexts
-// is shared between threads here.
+// The process's random generator, seeded once: seeding takes the system's
+// entropy source, which costs milliseconds (6 ms a seeding under Wine), and
+// every session and key needs random bytes. mbed TLS's generator takes no
+// lock of its own in this build: every draw goes through Draw, which does.
 class Random {
   public:
+    static Random& Process() {
+        static Random random;
+        return random;
+    }
+    Random(const Random&) = delete;
+    Random& operator=(const Random&) = delete;
+
+    // Seeds the generator if it is not yet (again after a failed seeding).
+    bool ok() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_seeded) {
+            static const char personal[] = "orvex-tls";
+            m_seeded =
+                mbedtls_ctr_drbg_seed(&m_drbg, mbedtls_entropy_func, &m_entropy,
+                                      reinterpret_cast<const unsigned char*>(personal), sizeof personal - 1) == 0;
+        }
+        return m_seeded;
+    }
+    // A generator function for mbed TLS, with `self` this object.
+    static int Draw(void* self, unsigned char* output, size_t size) {
+        auto* random = static_cast<Random*>(self);
+        std::lock_guard<std::mutex> guard(random->m_lock);
+        return mbedtls_ctr_drbg_random(&random->m_drbg, output, size);
+    }
+
+  private:
     Random() {
         mbedtls_entropy_init(&m_entropy);
         mbedtls_ctr_drbg_init(&m_drbg);
-        static const char personal[] = "orvex-tls";
-        m_ok = mbedtls_ctr_drbg_seed(&m_drbg, mbedtls_entropy_func, &m_entropy,
-                                     reinterpret_cast<const unsigned char*>(personal), sizeof personal - 1) == 0;
     }
     ~Random() {
         mbedtls_ctr_drbg_free(&m_drbg);
         mbedtls_entropy_free(&m_entropy);
     }
-    Random(const Random&) = delete;
-    Random& operator=(const Random&) = delete;
 
-    bool ok() const { return m_ok; }
-    mbedtls_ctr_drbg_context* drbg() { return &m_drbg; }
-
-  private:
+    std::mutex m_lock; // guards what follows
     mbedtls_entropy_context m_entropy;
     mbedtls_ctr_drbg_context m_drbg;
-    bool m_ok = false;
+    bool m_seeded = false;
 };
 
 class Key {
@@ -141,13 +161,13 @@ std::string ValidityTime(int64_t offset) {
 bool GenerateRsaKey(unsigned bits, std::string* privatePem, std::string* error) {
     if (!privatePem || bits < 1024 || bits > 8192)
         return Fail(error, "bad key size");
-    Random random;
+    Random& random = Random::Process();
     if (!random.ok())
         return Fail(error, "no random source");
     Key key;
     int status = mbedtls_pk_setup(key.get(), mbedtls_pk_info_from_type(MBEDTLS_PK_RSA));
     if (status == 0)
-        status = mbedtls_rsa_gen_key(mbedtls_pk_rsa(*key.get()), mbedtls_ctr_drbg_random, random.drbg(), bits, 65537);
+        status = mbedtls_rsa_gen_key(mbedtls_pk_rsa(*key.get()), &Random::Draw, &random, bits, 65537);
     if (status != 0)
         return Fail(error, "cannot make an RSA key", status);
     std::vector<unsigned char> pem(16000);
@@ -182,7 +202,7 @@ bool RsaPublicKeyPem(const std::string& keyPem, std::string* publicPem, std::str
 bool MakeCertificate(const CertificateRequest& request, std::string* certPem, std::string* error) {
     if (!certPem)
         return Fail(error, "no output");
-    Random random;
+    Random& random = Random::Process();
     if (!random.ok())
         return Fail(error, "no random source");
     Key subject, issuer;
@@ -229,7 +249,7 @@ bool MakeCertificate(const CertificateRequest& request, std::string* certPem, st
     if (status == 0)
         status = mbedtls_x509write_crt_set_subject_key_identifier(&writer);
     if (status == 0)
-        status = mbedtls_x509write_crt_pem(&writer, pem.data(), pem.size(), mbedtls_ctr_drbg_random, random.drbg());
+        status = mbedtls_x509write_crt_pem(&writer, pem.data(), pem.size(), &Random::Draw, &random);
     mbedtls_mpi_free(&serial);
     mbedtls_x509write_crt_free(&writer);
     if (status != 0)
@@ -317,7 +337,6 @@ void SessionCache::Clear() {
 // ---- Session -------------------------------------------------------------------------
 
 struct Session::State {
-    Random random;
     Key key;
     Certificate cert;
     mbedtls_ssl_config config;
@@ -359,7 +378,8 @@ bool Session::Start(Role role, Channel& channel, const std::string& certPem, con
     State& s = *m_state;
     if (s.started)
         return Fail(error, "the session has started already");
-    if (!s.random.ok())
+    Random& random = Random::Process();
+    if (!random.ok())
         return Fail(error, "no random source");
     int status = s.cert.Parse(certPem);
     if (status != 0)
@@ -371,7 +391,7 @@ bool Session::Start(Role role, Channel& channel, const std::string& certPem, con
     status = mbedtls_ssl_config_defaults(&s.config, endpoint, MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT);
     if (status != 0)
         return Fail(error, "cannot configure TLS", status);
-    mbedtls_ssl_conf_rng(&s.config, mbedtls_ctr_drbg_random, s.random.drbg());
+    mbedtls_ssl_conf_rng(&s.config, &Random::Draw, &random);
     mbedtls_ssl_conf_min_version(&s.config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_1);
     mbedtls_ssl_conf_max_version(&s.config, MBEDTLS_SSL_MAJOR_VERSION_3, MBEDTLS_SSL_MINOR_VERSION_3);
     mbedtls_ssl_conf_cert_profile(&s.config, &kPairingProfile);
