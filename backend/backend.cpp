@@ -27,6 +27,7 @@ void Shutdown() {
         CloseAllAfcConnections();
         EndNotifications();
         CloseDeviceConnections();
+        CloseKeptMultiplexerConnection();
     } catch (...) {
     }
 }

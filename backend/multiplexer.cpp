@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace backend {
@@ -290,13 +291,16 @@ MuxChannel::Next MuxChannel::Receive(unsigned waitMilliseconds, Owned<CFDictiona
     return Next::Message;
 }
 
-Owned<CFDictionaryRef> MuxChannel::Exchange(const char* type, CFDictionaryRef fields, std::string* error) {
+Owned<CFDictionaryRef> MuxChannel::Exchange(const char* type, CFDictionaryRef fields, std::string* error,
+                                            bool* silent) {
     const uint32_t tag = ++m_lastTag;
     if (!Send(type, fields, tag, error))
         return Owned<CFDictionaryRef>();
     Owned<CFDictionaryRef> reply;
     uint32_t replyTag = 0;
     Next next = Receive(m_timeout, &reply, &replyTag, error);
+    if (silent)
+        *silent = next == Next::Quiet;
     if (next == Next::Quiet)
         *error = std::string("the multiplexer did not answer ") + type + " in time";
     else if (next == Next::Message && replyTag != tag)
@@ -331,6 +335,44 @@ namespace {
 Owned<CFDictionaryRef> AskOnce(const char* type, CFDictionaryRef fields, std::string* error) {
     std::unique_ptr<MuxChannel> channel = MuxChannel::Open(MultiplexerTimeout(), error);
     return channel ? channel->Exchange(type, fields, error) : Owned<CFDictionaryRef>();
+}
+
+// The connection kept for reading pair records: every export call of the
+// device library reads its device's record, and the multiplexer answers
+// any number of questions on one connection, so the call spares both ends
+// a connection's set-up. One question at a time.
+struct KeptConnection {
+    std::mutex lock; // guards what follows
+    std::unique_ptr<MuxChannel> channel;
+};
+
+KeptConnection& Kept() {
+    static KeptConnection* kept = new KeptConnection; // used until the process ends
+    return *kept;
+}
+
+// Asks on the kept connection. One the multiplexer has closed (it
+// restarted, or answers one question a connection) is replaced by a new
+// one at once; one that went silent is given up, not waited on twice.
+Owned<CFDictionaryRef> AskKept(const char* type, CFDictionaryRef fields, std::string* error) {
+    KeptConnection& kept = Kept();
+    std::lock_guard<std::mutex> guard(kept.lock);
+    if (kept.channel) {
+        bool silent = false;
+        Owned<CFDictionaryRef> reply = kept.channel->Exchange(type, fields, error, &silent);
+        if (reply)
+            return reply;
+        kept.channel.reset();
+        if (silent)
+            return reply;
+    }
+    std::unique_ptr<MuxChannel> channel = MuxChannel::Open(MultiplexerTimeout(), error);
+    if (!channel)
+        return Owned<CFDictionaryRef>();
+    Owned<CFDictionaryRef> reply = channel->Exchange(type, fields, error);
+    if (reply)
+        kept.channel = std::move(channel);
+    return reply;
 }
 
 } // namespace
@@ -373,7 +415,7 @@ bool ReadBuid(std::string* buid, std::string* error) {
 Record ReadPairRecord(const std::string& udid, Owned<CFDictionaryRef>* record, std::string* error) {
     Dictionary fields;
     fields.Set("PairRecordID", udid);
-    Owned<CFDictionaryRef> reply = AskOnce("ReadPairRecord", fields.get(), error);
+    Owned<CFDictionaryRef> reply = AskKept("ReadPairRecord", fields.get(), error);
     if (!reply)
         return Record::Failed;
     if (ResultNumber(reply.get()) > 0)
@@ -401,6 +443,12 @@ bool SavePairRecord(const std::string& udid, uint32_t deviceId, CFDictionaryRef 
         return false;
     }
     return true;
+}
+
+void CloseKeptMultiplexerConnection() {
+    KeptConnection& kept = Kept();
+    std::lock_guard<std::mutex> guard(kept.lock);
+    kept.channel.reset();
 }
 
 } // namespace backend

@@ -58,7 +58,10 @@ class MuxChannel {
     // Sends the request `type` with the fields of `fields` (may be null) and
     // the client's names, and reads the reply to it within the timeout:
     // owned, null with the reason on failure.
-    Owned<CFDictionaryRef> Exchange(const char* type, CFDictionaryRef fields, std::string* error);
+    // `silent`, when given, tells a multiplexer that did not answer in time
+    // from one that closed the connection or broke the framing.
+    Owned<CFDictionaryRef> Exchange(const char* type, CFDictionaryRef fields, std::string* error,
+                                    bool* silent = nullptr);
     bool Send(const char* type, CFDictionaryRef fields, uint32_t tag, std::string* error);
 
     enum class Next { Message, Quiet, Failed };
@@ -75,6 +78,9 @@ class MuxChannel {
     unsigned m_timeout = 0;
     uint32_t m_lastTag = 0;
 };
+
+// Closes the connection kept for pair records (Shutdown).
+void CloseKeptMultiplexerConnection();
 
 // A `Result` reply's number; -1 when the reply is no result.
 int64_t ResultNumber(CFDictionaryRef reply);

@@ -154,6 +154,8 @@ void FakeMultiplexer::Serve(SOCKET s) {
         } else {
             SendBytes(s, MuxMessage(tag, Result(1)));
         }
+        if (m_fault == Fault::MuxOneAnswer)
+            return;
     }
 }
 

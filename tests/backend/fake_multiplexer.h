@@ -22,6 +22,7 @@ enum class Fault {
     MuxOversized,    // a header announcing 0x7FFFFFFF bytes
     MuxMalformed,    // a body that is no property list
     MuxRefused,      // Connect answered with result 3
+    MuxOneAnswer,    // answers one question a connection, then closes it
     DeviceSilent,    // lockdown connected, never answers
     DeviceOversized, // lockdown answers with a 0xFFFFFFF0-byte length
     DeviceMalformed, // lockdown answers with noise

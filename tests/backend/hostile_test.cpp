@@ -158,6 +158,21 @@ TEST_F(Hostile, RefusalsAreTheCallsErrorsAndTheConnectionStaysUsable) {
     EXPECT_EQ(calls::AMDevicePair(device), kInvalidHostIdError) << "no DevicePublicKey: refused as well";
 }
 
+// Pair records are read on one connection kept for them; a multiplexer
+// that closes it (one that answers one question a connection, or that
+// restarted) is asked again on a new one, within the same call.
+TEST_F(Hostile, PairRecordsAreReadOnAKeptConnectionOrANewOne) {
+    for (Fault fault : {Fault::DeviceRefuses, Fault::MuxOneAnswer}) {
+        const bool keeps = fault == Fault::DeviceRefuses;
+        SCOPED_TRACE(keeps ? "a multiplexer that keeps connections" : "one answer a connection");
+        FakeMultiplexer mux(fault, Record());
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(calls::AMDeviceIsPaired(device), 1);
+        EXPECT_EQ(mux.connections(), keeps ? 1 : 5);
+        Shutdown(); // ends the kept connection, as the loader's unload does
+    }
+}
+
 TEST_F(Hostile, RepeatedFailuresLeakNoHandles) {
     FakeMultiplexer mux(Fault::DeviceRefuses, Record());
     auto cycle = [&] {
