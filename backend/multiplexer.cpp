@@ -364,7 +364,7 @@ Owned<CFDictionaryRef> AskKept(const char* type, CFDictionaryRef fields, std::st
             return reply;
         kept.channel.reset();
         if (silent)
-            return reply;
+            return Owned<CFDictionaryRef>();
     }
     std::unique_ptr<MuxChannel> channel = MuxChannel::Open(MultiplexerTimeout(), error);
     if (!channel)
