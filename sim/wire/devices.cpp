@@ -23,6 +23,11 @@ DeviceTracker::DeviceTracker(const std::wstring& farmFolder) : m_farm(farmFolder
 DeviceTracker::~DeviceTracker() { Stop(); }
 
 void DeviceTracker::Refresh(bool force) {
+    // One look at a time: a look that read the farm before another's must
+    // not be applied after it (an unplug fault's look, on a connection's
+    // thread, against the watcher's), or a device plugged in again would be
+    // taken out again, its new connections shut.
+    std::lock_guard<std::mutex> looking(m_refreshLock);
     long signal = m_signal.Read();
     uint64_t generation = m_farm.Generation();
     {

@@ -94,6 +94,7 @@ class DeviceTracker {
 
     simfarm::Farm m_farm;
     simfarm::ChangeSignal m_signal;
+    std::mutex m_refreshLock; // held by Refresh, before m_lock
     std::mutex m_lock;
     std::condition_variable m_changed;
     bool m_stopping = false;

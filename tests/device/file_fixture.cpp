@@ -28,8 +28,11 @@ void OnArrived(const wchar_t* identifier) {
 }
 
 void OnRemoved(const wchar_t* identifier) {
-    std::lock_guard<std::mutex> guard(g_arrivalLock);
-    g_arrived.erase(identifier);
+    {
+        std::lock_guard<std::mutex> guard(g_arrivalLock);
+        g_arrived.erase(identifier);
+    }
+    g_arrivalChanged.notify_all();
 }
 
 // ---- the farm and the library, once per program -----------------------------
@@ -212,6 +215,11 @@ void FileExportsTest::TearDownTestSuite() {}
 bool FileExportsTest::WaitForArrival(const std::wstring& udid) {
     std::unique_lock<std::mutex> lock(g_arrivalLock);
     return g_arrivalChanged.wait_for(lock, std::chrono::seconds(10), [&] { return g_arrived.count(udid) > 0; });
+}
+
+bool FileExportsTest::WaitForDeparture(const std::wstring& udid) {
+    std::unique_lock<std::mutex> lock(g_arrivalLock);
+    return g_arrivalChanged.wait_for(lock, std::chrono::seconds(10), [&] { return g_arrived.count(udid) == 0; });
 }
 
 std::wstring FileExportsTest::PlugInNewDevice() {

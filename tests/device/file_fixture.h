@@ -75,8 +75,9 @@ class FileExportsTest : public ::testing::Test {
     // A new device plugged in and announced to the library (for tests that
     // unplug it); empty on failure.
     static std::wstring PlugInNewDevice();
-    // Waits until the library has heard of the device's arrival.
+    // Waits until the library has heard of the device's arrival (its removal).
     static bool WaitForArrival(const std::wstring& udid);
+    static bool WaitForDeparture(const std::wstring& udid);
     // The device for a case that sets `fault`: a new one when the fault
     // unplugs the device (empty on failure), else the jailbroken one.
     // Retire takes a new one away again and clears the jailbroken one's

@@ -246,11 +246,15 @@ TEST_F(FileTransfer, TheSecondOfThreeFilesFailingStopsTheDownload) {
     EXPECT_TRUE(DeviceFileReleased(three + L"/" + second));
 }
 
+// The device is gone for the library: its calls fail, and its removal has
+// been announced (a call can fail before the announcement; plugged in
+// again then, the device would be announced while the library still
+// held the old connection).
 bool FileTransfer::WaitForRemoval(const std::wstring& udid) {
     for (int attempt = 0; attempt < 200; ++attempt) {
         __IOS_FILE file;
         if (dll().GetFileInfoOnDevice(udid.c_str(), L"/", &file) == 0)
-            return true;
+            return WaitForDeparture(udid);
         ::Sleep(50);
     }
     return false;
