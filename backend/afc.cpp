@@ -455,8 +455,11 @@ class Session {
     int ReadFromDevice(OpenFile& file, char* buffer, size_t wanted, size_t* got) {
         Reply reply;
         int code = Call(kFileRead, Number64(file.handle) + Number64(wanted), nullptr, 0, Sink{buffer, wanted}, &reply);
-        if (code != kSuccess)
-            return code;
+        return code != kSuccess ? code : ReadAnswer(reply, got);
+    }
+
+    // A read's answer: its data (`got` bytes), else the device's refusal.
+    static int ReadAnswer(const Reply& reply, size_t* got) {
         if (reply.operation == kStatus)
             return StatusCode(reply) != kSuccess ? StatusCode(reply) : static_cast<int>(kUnknownError);
         if (reply.operation != kData)
@@ -510,14 +513,7 @@ class Session {
         m_readFile = nullptr;
         Reply reply;
         int code = Receive(m_readNumber, Sink{buffer, m_readAsked}, &reply);
-        if (code != kSuccess)
-            return code;
-        if (reply.operation == kStatus)
-            return StatusCode(reply) != kSuccess ? StatusCode(reply) : static_cast<int>(kUnknownError);
-        if (reply.operation != kData)
-            return kUnknownError;
-        *got = reply.size;
-        return kSuccess;
+        return code != kSuccess ? code : ReadAnswer(reply, got);
     }
 
     // The answer to the read sent ahead, when another request needs the
