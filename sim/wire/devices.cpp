@@ -7,14 +7,12 @@
 
 namespace simwire {
 
-using simfarm::Fault;
 using simfarm::Value;
 namespace key = simfarm::key;
 
 namespace {
 
 const size_t kMostEvents = 4096;
-const unsigned kMostLatency = 60000;
 
 } // namespace
 
@@ -41,7 +39,6 @@ void DeviceTracker::Refresh(bool force) {
         AttachedDevice device;
         std::string key;
         bool attached = false;
-        Faults faults;
     };
     std::map<std::string, Seen> seen;
     std::vector<std::string> unreadable;
@@ -61,10 +58,6 @@ void DeviceTracker::Refresh(bool force) {
         // DevicePublicKey then stays what it is from the first announcement).
         if (s.attached && !d.Find(key::kDeviceKey))
             EnsureDeviceKey(m_farm, udid, &s.key, nullptr);
-        int64_t latency = simfarm::FaultAmount(d, Fault::Latency);
-        s.faults.latency = static_cast<unsigned>(std::clamp<int64_t>(latency, 0, kMostLatency));
-        s.faults.unplugAfter = simfarm::FaultAmount(d, Fault::UnplugAfter);
-        s.faults.serial = simfarm::FaultSerial(d);
     }
 
     std::lock_guard<std::mutex> guard(m_lock);
@@ -76,9 +69,6 @@ void DeviceTracker::Refresh(bool force) {
         Seen& s = seen[udid];
         s.device = was->second;
         s.attached = true;
-        auto faults = m_faults.find(udid);
-        if (faults != m_faults.end())
-            s.faults = faults->second;
     }
     for (auto it = m_attached.begin(); it != m_attached.end();) {
         auto now = seen.find(it->first);
@@ -98,16 +88,7 @@ void DeviceTracker::Refresh(bool force) {
             m_attached[udid] = s.device;
             Post(DeviceEvent::Kind::Attached, s.device);
         }
-        Faults& f = m_faults[udid];
-        if (f.serial != s.faults.serial) {
-            f = s.faults; // a changed fault counts afresh
-        } else {
-            f.latency = s.faults.latency;
-            f.unplugAfter = s.faults.unplugAfter;
-        }
     }
-    for (auto it = m_faults.begin(); it != m_faults.end();)
-        it = seen.count(it->first) ? std::next(it) : m_faults.erase(it);
 }
 
 std::vector<AttachedDevice> DeviceTracker::Attached() {
@@ -211,29 +192,6 @@ void DeviceTracker::ShutConnections(uint32_t deviceId) {
         if (entry.second.deviceId == deviceId)
             ::shutdown(entry.second.socket, SD_BOTH);
     }
-}
-
-void DeviceTracker::CountBytes(const std::string& udid, uint64_t bytes) {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        auto it = m_faults.find(udid);
-        if (it == m_faults.end() || it->second.unplugAfter <= 0 || it->second.unplugging)
-            return;
-        it->second.moved += bytes;
-        if (it->second.moved < static_cast<uint64_t>(it->second.unplugAfter))
-            return;
-        it->second.unplugging = true;
-    }
-    // The device goes as a pulled cable takes it; the fault is then spent.
-    m_farm.Detach(udid, nullptr);
-    m_farm.SetFault(udid, Fault::UnplugAfter, 0, nullptr);
-    Refresh(true);
-}
-
-unsigned DeviceTracker::Latency(const std::string& udid) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    auto it = m_faults.find(udid);
-    return it == m_faults.end() ? 0 : it->second.latency;
 }
 
 bool DeviceTracker::Pause(unsigned milliseconds) {

@@ -1,7 +1,6 @@
 // What the wire server knows of the farm's devices: which are plugged in,
 // under which multiplexer device numbers, the events its listeners are
-// told, the connections open to each device, and the faults that act on
-// the wire (latency, unplug after N bytes).
+// told, and the connections open to each device.
 #pragma once
 
 #include "platform/tls.h"
@@ -63,11 +62,6 @@ class DeviceTracker {
     void Unregister(uint64_t token);
     void SetDeviceOf(uint64_t token, uint32_t deviceId);
 
-    // Bytes moved on a device's connections, for unplug-after; the crossing
-    // unplugs the device in the farm and spends the fault.
-    void CountBytes(const std::string& udid, uint64_t bytes);
-    // The device's latency, in milliseconds.
-    unsigned Latency(const std::string& udid);
     // Waits `milliseconds` or until the tracker stops; false when stopping.
     bool Pause(unsigned milliseconds);
 
@@ -82,13 +76,6 @@ class DeviceTracker {
     bool stopping();
 
   private:
-    struct Faults {
-        unsigned latency = 0;
-        int64_t unplugAfter = 0;
-        int64_t serial = -1;
-        uint64_t moved = 0;
-        bool unplugging = false;
-    };
     void Post(DeviceEvent::Kind kind, const AttachedDevice& device);
     void ShutConnections(uint32_t deviceId);
 
@@ -103,7 +90,6 @@ class DeviceTracker {
     unsigned m_pollsSinceScan = 0;
     uint32_t m_nextDeviceId = 1;
     std::map<std::string, AttachedDevice> m_attached; // by udid
-    std::map<std::string, Faults> m_faults;           // by udid
     std::deque<DeviceEvent> m_events;
     uint64_t m_lastSerial = 0;
     struct Connection {

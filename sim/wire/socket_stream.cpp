@@ -1,7 +1,5 @@
 #include "sim/wire/socket_stream.h"
 
-#include "sim/wire/devices.h"
-
 #include <cstring>
 
 namespace simwire {
@@ -29,11 +27,7 @@ void SocketStream::SetIdle(unsigned idleMilliseconds) {
 
 size_t SocketStream::Send(const unsigned char* data, size_t size) {
     int sent = ::send(m_socket, reinterpret_cast<const char*>(data), Chunk(size), 0);
-    if (sent <= 0)
-        return 0;
-    if (m_tracker)
-        m_tracker->CountBytes(m_udid, static_cast<uint64_t>(sent));
-    return static_cast<size_t>(sent);
+    return sent > 0 ? static_cast<size_t>(sent) : 0;
 }
 
 size_t SocketStream::Receive(unsigned char* buffer, size_t size) {
@@ -46,11 +40,7 @@ size_t SocketStream::Receive(unsigned char* buffer, size_t size) {
         return n;
     }
     int got = ::recv(m_socket, reinterpret_cast<char*>(buffer), Chunk(size), 0);
-    if (got <= 0)
-        return 0;
-    if (m_tracker)
-        m_tracker->CountBytes(m_udid, static_cast<uint64_t>(got));
-    return static_cast<size_t>(got);
+    return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
 bool SocketStream::RawRead(void* buffer, size_t size) {
@@ -66,32 +56,20 @@ bool SocketStream::RawRead(void* buffer, size_t size) {
 }
 
 bool SocketStream::ReadExact(void* buffer, size_t size) {
-    bool ok = true;
-    if (!m_tls) {
-        ok = RawRead(buffer, size);
-    } else {
-        auto* at = static_cast<unsigned char*>(buffer);
-        while (ok && size > 0) {
-            size_t got = m_tls->Read(at, size);
-            ok = got > 0;
-            at += got;
-            size -= got;
-        }
+    if (!m_tls)
+        return RawRead(buffer, size);
+    auto* at = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        size_t got = m_tls->Read(at, size);
+        if (got == 0)
+            return false;
+        at += got;
+        size -= got;
     }
-    if (ok)
-        m_replyPending = true;
-    return ok;
+    return true;
 }
 
 bool SocketStream::WriteAll(const void* data, size_t size) {
-    if (m_replyPending && m_tracker) {
-        // A slow link: the first write after a request is the reply.
-        m_replyPending = false;
-        unsigned latency = m_tracker->Latency(m_udid);
-        if (latency > 0 && !m_tracker->Pause(latency))
-            return false;
-    }
-    m_replyPending = false;
     if (m_tls)
         return m_tls->WriteAll(data, size);
     const auto* at = static_cast<const unsigned char*>(data);
@@ -143,11 +121,6 @@ void SocketStream::StopServerTls() {
         }
     }
     m_tls.reset();
-}
-
-void SocketStream::AttachDevice(DeviceTracker* tracker, const std::string& udid) {
-    m_tracker = tracker;
-    m_udid = udid;
 }
 
 } // namespace simwire

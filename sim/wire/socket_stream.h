@@ -1,8 +1,8 @@
 // A client connection of the wire server as a Stream: a loopback TCP
 // socket, with TLS on it while a session or a service asks for it. Reads
-// give up after the idle time; once the connection is piped to a device,
-// the device's latency delays each reply and its bytes are counted for
-// the unplug fault.
+// give up after the idle time. (The device's link faults, latency and
+// unplugging after N bytes, act in the file service, through the farm's
+// view.)
 #pragma once
 
 #include "platform/tls.h"
@@ -14,8 +14,6 @@
 #include <string>
 
 namespace simwire {
-
-class DeviceTracker;
 
 class SocketStream : public Stream, private tls::Channel {
   public:
@@ -42,8 +40,6 @@ class SocketStream : public Stream, private tls::Channel {
     // Ends TLS after a session stops: answers the client's close_notify when
     // it sends one, and goes on in plain text either way.
     void StopServerTls();
-    // From now on the stream belongs to `udid`'s connection (latency, byte count).
-    void AttachDevice(DeviceTracker* tracker, const std::string& udid);
     const std::string& lastError() const { return m_error; }
 
   private:
@@ -56,9 +52,6 @@ class SocketStream : public Stream, private tls::Channel {
     tls::SessionCache* m_sessionCache = nullptr;
     std::string m_cert, m_key, m_error;
     std::string m_pushback; // bytes read ahead in plain text, served first
-    DeviceTracker* m_tracker = nullptr;
-    std::string m_udid;
-    bool m_replyPending = false;
 };
 
 } // namespace simwire
